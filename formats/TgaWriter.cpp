@@ -1,0 +1,126 @@
+#include "formats/TgaWriter.h"
+
+#include <cstring>
+#include <vector>
+
+#include "formats/AtomicFile.h"
+
+namespace pelo {
+
+namespace {
+
+inline bool SamePixel(const std::uint8_t* a, const std::uint8_t* b, int bytesPerPixel) {
+    return std::memcmp(a, b, static_cast<std::size_t>(bytesPerPixel)) == 0;
+}
+
+void Put16(std::uint8_t* p, unsigned v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void Put32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+void BuildHeader(std::uint8_t* h, int width, int height, bool runLength) {
+    std::memset(h, 0, kTgaHeaderSize);
+    h[2] = runLength ? 10 : 2;
+    Put16(h + 12, static_cast<unsigned>(width));
+    Put16(h + 14, static_cast<unsigned>(height));
+    h[16] = 32;
+    h[17] = 8; // 8 alpha bits, left to right, bottom row first
+}
+
+void BuildExtensionArea(std::uint8_t* e) {
+    std::memset(e, 0, kTgaExtensionSize);
+    Put16(e + 0, kTgaExtensionSize);
+    static const char kSoftware[] = "Quarny's Pelo";
+    std::memcpy(e + 426, kSoftware, sizeof kSoftware - 1);
+    Put16(e + 467, 100);
+    e[469] = 'A';
+    e[494] = 3; // the alpha channel holds useful alpha
+}
+
+void BuildFooter(std::uint8_t* f, std::uint32_t extensionOffset) {
+    std::memset(f, 0, kTgaFooterSize);
+    Put32(f + 0, extensionOffset);
+    std::memcpy(f + 8, "TRUEVISION-XFILE", 16);
+    f[24] = '.';
+    f[25] = 0;
+}
+
+} // namespace
+
+int PackRunLength(const std::uint8_t* source, std::uint8_t* destination, int pixelCount,
+                  int bytesPerPixel) {
+    const int bpp = bytesPerPixel;
+    int produced = 0;
+    int i = 0;
+    while (i < pixelCount) {
+        const std::uint8_t* current = source + static_cast<std::size_t>(i) * bpp;
+        const int remaining = pixelCount - i;
+        if (remaining >= 2 && SamePixel(current, current + bpp, bpp)) {
+            int n = 2;
+            while (n < remaining && n < 128 && SamePixel(current, current + n * bpp, bpp)) ++n;
+            destination[produced++] = static_cast<std::uint8_t>(0x80 | (n - 1));
+            std::memcpy(destination + produced, current, static_cast<std::size_t>(bpp));
+            produced += bpp;
+            i += n;
+        } else {
+            // Raw stretch: pixels that differ from their successor; the row's
+            // last pixel joins only a stretch that starts on it.
+            int n = 1;
+            while (n < 128 && i + n < pixelCount - 1 &&
+                   !SamePixel(source + static_cast<std::size_t>(i + n) * bpp,
+                              source + static_cast<std::size_t>(i + n + 1) * bpp, bpp))
+                ++n;
+            destination[produced++] = static_cast<std::uint8_t>(n - 1);
+            std::memcpy(destination + produced, current, static_cast<std::size_t>(n) * bpp);
+            produced += n * bpp;
+            i += n;
+        }
+    }
+    return produced;
+}
+
+int WriteTga(const ImageBuffer& image, const std::string& path, bool runLength) {
+    if (const int status = CheckRgbaBgra(image); status != kImageOk) return status;
+    if (image.width < 1 || image.height < 1 || image.width > 65535 || image.height > 65535)
+        return kTgaTooLarge;
+
+    AtomicFile file;
+    if (!file.Open(path)) return kFileNotFound;
+
+    std::uint8_t header[kTgaHeaderSize];
+    BuildHeader(header, image.width, image.height, runLength);
+    if (!file.Write(header, sizeof header)) return file.errorCode();
+
+    const std::size_t rowBytes = 4 * static_cast<std::size_t>(image.width);
+    std::uint64_t dataBytes = 0;
+    std::vector<std::uint8_t> scratch;
+    if (runLength) scratch.resize(5 * static_cast<std::size_t>(image.width));
+    for (int y = image.height - 1; y >= 0; --y) {
+        const std::uint8_t* row = image.pixel(0, y);
+        if (runLength) {
+            const int n = PackRunLength(row, scratch.data(), image.width, 4);
+            if (!file.Write(scratch.data(), static_cast<std::size_t>(n))) return file.errorCode();
+            dataBytes += static_cast<std::uint64_t>(n);
+        } else {
+            if (!file.Write(row, rowBytes)) return file.errorCode();
+            dataBytes += rowBytes;
+        }
+    }
+
+    std::uint8_t extension[kTgaExtensionSize];
+    BuildExtensionArea(extension);
+    if (!file.Write(extension, sizeof extension)) return file.errorCode();
+
+    std::uint8_t footer[kTgaFooterSize];
+    BuildFooter(footer, static_cast<std::uint32_t>(kTgaHeaderSize + dataBytes));
+    if (!file.Write(footer, sizeof footer)) return file.errorCode();
+
+    if (!file.Commit()) return file.errorCode();
+    return kTgaOk;
+}
+
+} // namespace pelo

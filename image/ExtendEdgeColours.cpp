@@ -1,0 +1,133 @@
+// Spreads the colour of non-transparent pixels into fully transparent
+// neighbours, first along rows, then along columns, through a spread buffer
+// that is finally added to the image with saturation.
+#include <bit>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "image/Allocation.h"
+#include "image/ImageBuffer.h"
+
+static_assert(std::endian::native == std::endian::little, "pixel words assume little-endian");
+
+namespace pelo {
+
+namespace {
+
+constexpr std::uint32_t kColourMask = 0x00FFFFFFu;
+
+inline bool IsTransparent(const std::uint8_t* pixel) { return pixel[3] == 0; }
+
+inline std::uint32_t ColourOf(const std::uint8_t* pixel) {
+    std::uint32_t word;
+    std::memcpy(&word, pixel, 4);
+    return word & kColourMask;
+}
+
+void SpreadRow(const std::uint8_t* row, std::uint32_t* spread, int width, int reach) {
+    bool afterTransparent = true;
+    int x = 0;
+    while (x < width) {
+        const std::uint8_t* p = row + 4 * x;
+        if (!IsTransparent(p)) {
+            if (afterTransparent) {
+                const std::uint32_t colour = ColourOf(p);
+                for (int i = 1; i <= reach - 1 && x - i >= 0; ++i) {
+                    if (!IsTransparent(row + 4 * (x - i))) break;
+                    spread[x - i] = colour;
+                }
+            }
+            afterTransparent = false;
+            ++x;
+        } else if (!afterTransparent) {
+            const std::uint32_t colour = ColourOf(row + 4 * (x - 1));
+            spread[x] = colour;
+            int k = 1;
+            while (k < reach && x + k < width && IsTransparent(row + 4 * (x + k))) {
+                spread[x + k] = colour;
+                ++k;
+            }
+            x += k + 1; // the pixel after the stretch is not examined
+            afterTransparent = true;
+        } else {
+            ++x;
+        }
+    }
+}
+
+void SpreadColumn(const std::uint8_t* pixels, std::uint32_t* spread, int width, int height, int x,
+                  int reach) {
+    const std::size_t stride = static_cast<std::size_t>(width);
+    auto image = [&](int y) { return pixels + 4 * (static_cast<std::size_t>(y) * stride + x); };
+    auto cell = [&](int y) -> std::uint32_t& { return spread[static_cast<std::size_t>(y) * stride + x]; };
+
+    bool afterTransparent = true;
+    int y = 0;
+    while (y < height) {
+        const bool opaque = !IsTransparent(image(y));
+        const bool hasColour = opaque || cell(y) != 0;
+        if (hasColour) {
+            if (afterTransparent) {
+                const std::uint32_t colour = opaque ? ColourOf(image(y)) : cell(y);
+                for (int i = 1; i <= reach - 1 && y - i >= 0; ++i) {
+                    if (cell(y - i) != 0 || !IsTransparent(image(y - i))) break;
+                    cell(y - i) = colour;
+                }
+            }
+            afterTransparent = false;
+            ++y;
+        } else if (!afterTransparent && y > 0) {
+            const std::uint32_t above = cell(y - 1);
+            const std::uint32_t colour = above != 0 ? above : ColourOf(image(y - 1));
+            cell(y) = colour;
+            int k = 1;
+            while (k < reach && y + k < height && cell(y + k) == 0 && IsTransparent(image(y + k))) {
+                cell(y + k) = colour;
+                ++k;
+            }
+            y += k + 1;
+            afterTransparent = true;
+        } else {
+            afterTransparent = true;
+            ++y;
+        }
+    }
+}
+
+inline std::uint8_t AddSaturated(std::uint8_t a, std::uint8_t b) {
+    const unsigned sum = unsigned{a} + unsigned{b};
+    return static_cast<std::uint8_t>(sum > 255 ? 255 : sum);
+}
+
+} // namespace
+
+int ExtendEdgeColours(ImageBuffer& image, int reach) {
+    if (const int status = CheckRgbaBgra(image); status != kImageOk) return status;
+    const int width = image.width;
+    const int height = image.height;
+    const auto bytes = CheckedImageBytes(width, height, 4);
+    if (!bytes) return kImageNoWorkArea;
+    std::unique_ptr<std::uint32_t[]> storage(new (std::nothrow) std::uint32_t[*bytes / 4]());
+    if (!storage) return kImageNoWorkArea;
+    std::uint32_t* spread = storage.get();
+
+    const std::size_t stride = static_cast<std::size_t>(width);
+    for (int y = 0; y < height; ++y)
+        SpreadRow(image.imageData + 4 * stride * y, spread + stride * y, width, reach);
+    for (int x = 0; x < width; ++x)
+        SpreadColumn(image.imageData, spread, width, height, x, reach);
+
+    std::uint8_t* p = image.imageData;
+    const std::size_t n = image.pixelCount();
+    for (std::size_t i = 0; i < n; ++i, p += 4) {
+        const std::uint32_t s = spread[i];
+        if (s == 0) continue;
+        p[0] = AddSaturated(p[0], static_cast<std::uint8_t>(s));
+        p[1] = AddSaturated(p[1], static_cast<std::uint8_t>(s >> 8));
+        p[2] = AddSaturated(p[2], static_cast<std::uint8_t>(s >> 16));
+    }
+    return kImageOk;
+}
+
+} // namespace pelo

@@ -1,0 +1,40 @@
+// Runs a fuzz harness over files and folders given on the command line, so
+// that kept crash files are decoded by every test run and a finding can be
+// debugged without libFuzzer.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+
+namespace {
+
+int RunFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                    std::istreambuf_iterator<char>());
+    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int files = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::filesystem::path arg(argv[i]);
+        std::error_code ec;
+        if (std::filesystem::is_directory(arg, ec)) {
+            for (const auto& entry : std::filesystem::recursive_directory_iterator(arg))
+                if (entry.is_regular_file()) files += RunFile(entry.path());
+        } else if (std::filesystem::is_regular_file(arg, ec)) {
+            files += RunFile(arg);
+        }
+    }
+    std::printf("replayed %d files\n", files);
+    return 0;
+}
