@@ -1,0 +1,16 @@
+// Decodes an ERI file into a bottom-up PackedDib (8, 16, 24 or 32 bits per
+// pixel, rows aligned to 4 bytes, a 256-entry colour table for 8 bits).
+#pragma once
+
+#include <string>
+
+#include "image/PackedDib.h"
+
+namespace pelo {
+
+// block is the caller's reusable block: grown when too small (or created when
+// null) and kept otherwise. False on any failure; block is then left as a
+// valid (possibly null) block whose contents are unspecified.
+bool LoadEriImage(const std::string& path, PackedDibPtr& block);
+
+} // namespace pelo
