@@ -1,0 +1,14 @@
+// Anti-aliasing of one picture in place: the colour pass, then (when asked)
+// the alpha pass, driven by the conversion settings.
+#pragma once
+
+#include "image/ConversionSettings.h"
+#include "image/ImageBuffer.h"
+
+namespace pelo {
+
+// 0 on success, kImageNoWorkArea (-6) when a work area could not be
+// allocated (the image is then left as it was before that pass).
+int AntiAliasImage(ImageBuffer& image, const ConversionSettings& settings, bool alphaPass);
+
+} // namespace pelo
