@@ -1,0 +1,176 @@
+#include "eri/EriDct.h"
+
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+namespace pelo {
+namespace {
+
+constexpr int kCosineStorage = (2 << EriDctTables::kMaxSizeLog2) - 2; // 2 + 4 + ... + 2048
+
+struct TableStore {
+    EriDctTables tables;
+    float storage[kCosineStorage];
+
+    TableStore() {
+        const double pi = std::numbers::pi;
+        tables.cosQuarter = static_cast<float>(std::cos(pi / 4));
+        tables.twoCosQuarter = static_cast<float>(2 * std::cos(pi / 4));
+        float* next = storage;
+        for (int k = 1; k <= EriDctTables::kMaxSizeLog2; ++k) {
+            const int n = 1 << k;
+            tables.cosines[k] = next;
+            for (int m = 0; m < n; ++m)
+                next[m] = static_cast<float>(std::cos((2 * m + 1) * pi / (4.0 * n)));
+            next += n;
+        }
+        for (int i = 0; i < 4; ++i) {
+            for (int j = 0; j < 4; ++j) {
+                const double m = std::cos(j * (2 * i + 1) * pi / 8);
+                tables.m4[i][j] = static_cast<float>(j == 0 ? 0.5 * m : m);
+                tables.f4[j][i] = static_cast<float>(std::cos((2 * i + 1) * j * pi / 8));
+            }
+        }
+    }
+};
+
+constexpr int Log2(int n) {
+    return n <= 1 ? 0 : 1 + Log2(n / 2);
+}
+
+// The one-dimensional passes work on N points of L independent lanes:
+// point k of lane l is x[k * L + l]. With L = side the column pass runs on
+// whole rows at a time, which the compiler turns into vector code.
+
+// Type II of N points, W[j] = sum_k in[k] cos((2k + 1) j pi / (2N)); with
+// Half, W[0] is halved. in and out must not overlap; in is clobbered.
+template <int N, int L, bool Half> void ForwardLanes(float* in, float* out, const EriDctTables& t) {
+    if constexpr (N == 4) {
+        float m[4][4];
+        for (int j = 0; j < 4; ++j)
+            for (int i = 0; i < 4; ++i)
+                m[j][i] = Half ? t.m4[i][j] : t.f4[j][i];
+        for (int j = 0; j < 4; ++j) {
+            for (int l = 0; l < L; ++l) {
+                out[j * L + l] = in[l] * m[j][0] + in[L + l] * m[j][1] + in[2 * L + l] * m[j][2] +
+                                 in[3 * L + l] * m[j][3];
+            }
+        }
+    } else {
+        // Even outputs are the half-size transform of the folded sums; odd
+        // outputs follow from the half-size transform of the weighted
+        // differences by 2 cos(a) cos(b) = cos(a + b) + cos(a - b).
+        constexpr int H = N / 2;
+        const float* c = t.cosines[Log2(H)]; // cos((2k + 1) pi / (2N))
+        float sums[H * L], diffs[H * L], evens[H * L], odds[H * L];
+        for (int k = 0; k < H; ++k) {
+            for (int l = 0; l < L; ++l) {
+                const float a = in[k * L + l];
+                const float b = in[(N - 1 - k) * L + l];
+                sums[k * L + l] = a + b;
+                diffs[k * L + l] = (a - b) * c[k] * 2.0f;
+            }
+        }
+        ForwardLanes<H, L, false>(sums, evens, t);
+        ForwardLanes<H, L, true>(diffs, odds, t);
+        for (int l = 0; l < L; ++l) {
+            out[l] = Half ? evens[l] * 0.5f : evens[l];
+            out[L + l] = odds[l];
+        }
+        for (int j = 1; j < H; ++j) {
+            for (int l = 0; l < L; ++l) {
+                out[2 * j * L + l] = evens[j * L + l];
+                out[(2 * j + 1) * L + l] = odds[j * L + l] - out[(2 * j - 1) * L + l];
+            }
+        }
+    }
+}
+
+// Type III of N points in place, out[n] = sum_k x[k] cos((2n + 1) k pi / (2N)),
+// every term weight 1.
+template <int N, int L> void InverseLanes(float* x, const EriDctTables& t) {
+    if constexpr (N == 4) {
+        const float* c = t.cosines[1]; // cos(pi / 8), cos(3 pi / 8)
+        for (int l = 0; l < L; ++l) {
+            const float p = x[2 * L + l] * t.cosQuarter;
+            const float e0 = x[l] + p;
+            const float e1 = x[l] - p;
+            const float v0 = x[L + l] * c[0];
+            const float v1 = x[3 * L + l] * c[1];
+            const float o0 = v0 + v1;
+            const float o1 = (v0 - v1) * t.twoCosQuarter - o0;
+            x[l] = e0 + o0;
+            x[3 * L + l] = e0 - o0;
+            x[L + l] = e1 + o1;
+            x[2 * L + l] = e1 - o1;
+        }
+    } else {
+        // Even frequencies: the half-size inverse. Odd frequencies: weighted by
+        // cos((2k + 1) pi / (2N)), a half-size type II gives W, and
+        // odd[j] = 2 W[j] - odd[j - 1] unfolds the products of cosines.
+        constexpr int H = N / 2;
+        const float* c = t.cosines[Log2(H)];
+        float evens[H * L], weighted[H * L], w[H * L];
+        for (int k = 0; k < H; ++k) {
+            for (int l = 0; l < L; ++l) {
+                evens[k * L + l] = x[2 * k * L + l];
+                weighted[k * L + l] = x[(2 * k + 1) * L + l] * c[k];
+            }
+        }
+        InverseLanes<H, L>(evens, t);
+        ForwardLanes<H, L, false>(weighted, w, t);
+        for (int j = 1; j < H; ++j)
+            for (int l = 0; l < L; ++l)
+                w[j * L + l] = 2.0f * w[j * L + l] - w[(j - 1) * L + l];
+        for (int n = 0; n < H; ++n) {
+            for (int l = 0; l < L; ++l) {
+                x[n * L + l] = evens[n * L + l] + w[n * L + l];
+                x[(N - 1 - n) * L + l] = evens[n * L + l] - w[n * L + l];
+            }
+        }
+    }
+}
+
+template <int S> void Transpose(float* block) {
+    for (int y = 0; y < S; ++y) {
+        for (int x = y + 1; x < S; ++x) {
+            const float a = block[y * S + x];
+            block[y * S + x] = block[x * S + y];
+            block[x * S + y] = a;
+        }
+    }
+}
+
+template <int S> void Inverse2D(float* block, const EriDctTables& t) {
+    InverseLanes<S, S>(block, t); // columns: along v for every u
+    Transpose<S>(block);
+    InverseLanes<S, S>(block, t); // rows, as columns of the transpose
+    Transpose<S>(block);
+}
+
+} // namespace
+
+const EriDctTables& GetEriDctTables() {
+    static const TableStore store;
+    return store.tables;
+}
+
+bool EriInverseDct(float* block, int side) {
+    const EriDctTables& t = GetEriDctTables();
+    switch (side) {
+    case 8:
+        Inverse2D<8>(block, t);
+        return true;
+    case 16:
+        Inverse2D<16>(block, t);
+        return true;
+    case 32:
+        Inverse2D<32>(block, t);
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace pelo
