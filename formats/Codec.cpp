@@ -1,0 +1,341 @@
+#include "formats/Codec.h"
+
+#include "formats/AtomicFile.h"
+#include "formats/CodecInternal.h"
+#include "image/Allocation.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QPainter>
+#include <QSvgRenderer>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pelo {
+
+namespace {
+
+enum class EncoderKind { Qt, Gif, Tiff };
+
+struct Encoder {
+    const char* patterns; // ";"-separated, as a codec lists them
+    const char* qtFormat;
+    EncoderKind kind;
+};
+
+// The encoders in the order the save walks them.
+constexpr Encoder kEncoders[] = {
+    {"*.BMP;*.DIB", "bmp", EncoderKind::Qt}, {"*.JPG;*.JPEG", "jpeg", EncoderKind::Qt},
+    {"*.GIF", nullptr, EncoderKind::Gif},    {"*.TIF;*.TIFF", nullptr, EncoderKind::Tiff},
+    {"*.PNG", "png", EncoderKind::Qt},       {"*.WEBP", "webp", EncoderKind::Qt},
+    {"*.PPM", "ppm", EncoderKind::Qt},
+};
+
+std::vector<std::string> SplitPatterns(const char* list) {
+    std::vector<std::string> out;
+    std::string text(list);
+    std::size_t start = 0;
+    while (true) {
+        const auto semi = text.find(';', start);
+        out.push_back(text.substr(start, semi - start));
+        if (semi == std::string::npos) break;
+        start = semi + 1;
+    }
+    return out;
+}
+
+bool QtCanWrite(const char* format) {
+    const auto formats = QImageWriter::supportedImageFormats();
+    return formats.contains(QByteArray(format));
+}
+
+bool EqualIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+const Encoder* FindEncoder(const std::string& extension) {
+    if (extension.empty()) return nullptr;
+    for (const Encoder& encoder : kEncoders) {
+        if (encoder.kind == EncoderKind::Qt && !QtCanWrite(encoder.qtFormat)) continue;
+        for (const std::string& pattern : SplitPatterns(encoder.patterns))
+            if (EqualIgnoringCase(pattern.substr(1), extension)) return &encoder;
+    }
+    return nullptr;
+}
+
+void ConfigureReaders() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Our own size limit is checked before decoding; Qt's default of
+        // 256 MB would refuse pictures we accept.
+        const std::size_t mb = std::min<std::size_t>(MaxImageBytes() >> 20, 1u << 20);
+        QImageReader::setAllocationLimit(static_cast<int>(std::max<std::size_t>(mb, 1)));
+    });
+}
+
+bool ReadWholeFile(const std::string& path, QByteArray& bytes, std::string& error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = std::string("cannot open: ") + std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error =
+            S_ISDIR(st.st_mode) ? "cannot open: is a folder" : "cannot open: not a regular file";
+        ::close(fd);
+        return false;
+    }
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    if (size > MaxImageBytes() || size > static_cast<std::uint64_t>(INT32_MAX)) {
+        error = "file too large";
+        ::close(fd);
+        return false;
+    }
+    bytes.resize(static_cast<qsizetype>(size));
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(fd, bytes.data() + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = std::string("read error: ") + (n < 0 ? std::strerror(errno) : "file shrank");
+            ::close(fd);
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    return true;
+}
+
+// Copies a top-down Format_ARGB32 / Format_RGB32 picture into the block,
+// bottom row first.
+bool StoreInBlock(const QImage& image, PackedDibPtr& block) {
+    if (!block) block = std::make_unique<PackedDib>();
+    if (!PrepareDib32(*block, image.width(), image.height())) return false;
+    const std::size_t rowBytes = 4 * static_cast<std::size_t>(image.width());
+    std::uint8_t* pixels = block->pixels();
+    const int h = image.height();
+    for (int y = 0; y < h; ++y)
+        std::memcpy(pixels + rowBytes * static_cast<std::size_t>(h - 1 - y), image.constScanLine(y),
+                    rowBytes);
+    return true;
+}
+
+bool StoreEmpty(PackedDibPtr& block) {
+    if (!block) block = std::make_unique<PackedDib>();
+    return PrepareDib32(*block, 0, 0);
+}
+
+// Brings a decoded picture into Format_ARGB32 without premultiplying:
+// straight formats convert exactly; only a decoder that itself delivers
+// premultiplied pixels (vector drawing) loses the colour of clear pixels.
+QImage ToStraightArgb(QImage image) {
+    const auto format = image.format();
+    if (format == QImage::Format_ARGB32 || format == QImage::Format_RGB32) return image;
+    return image.convertToFormat(QImage::Format_ARGB32);
+}
+
+std::string LowerExtensionWithoutDot(const std::string& path) {
+    std::string ext = PathExtension(path);
+    if (!ext.empty()) ext.erase(0, 1);
+    for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+bool DrawMetafile(const QByteArray& bytes, int width, int height, QImage& out, std::string& error) {
+    QSvgRenderer renderer(bytes);
+    if (!renderer.isValid()) {
+        error = "cannot decode the vector picture";
+        return false;
+    }
+    if (width < 1 || height < 1 || !CheckedImageBytes(width, height, 4)) {
+        error = "invalid drawing size";
+        return false;
+    }
+    QImage surface(width, height, QImage::Format_ARGB32_Premultiplied);
+    if (surface.isNull()) {
+        error = "out of memory";
+        return false;
+    }
+    surface.fill(Qt::transparent);
+    QPainter painter(&surface);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    renderer.render(&painter, QRectF(0, 0, width, height));
+    painter.end();
+    out = surface.convertToFormat(QImage::Format_ARGB32);
+    return true;
+}
+
+bool DecodeRaster(const std::string& path, QByteArray& bytes, QImage& out, std::string& error) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+    if (!codec::CheckComplete(data, static_cast<std::size_t>(bytes.size()), error)) return false;
+    // The content decides; only WBMP, which carries no signature, is taken
+    // on the word of its extension.
+    QImage image;
+    for (const bool hinted : {false, true}) {
+        QBuffer device(&bytes);
+        device.open(QIODevice::ReadOnly);
+        QImageReader reader(&device, hinted
+                                         ? QByteArray::fromStdString(LowerExtensionWithoutDot(path))
+                                         : QByteArray());
+        reader.setAutoTransform(false);
+        const QSize size = reader.size();
+        if (size.isValid() && !CheckedImageBytes(size.width(), size.height(), 4)) {
+            error = "picture too large";
+            return false;
+        }
+        if (reader.read(&image) && !image.isNull()) break;
+        error = "cannot decode: " + reader.errorString().toStdString();
+        if (hinted || reader.error() != QImageReader::UnsupportedFormatError ||
+            LowerExtensionWithoutDot(path) != "wbmp")
+            return false;
+    }
+    out = ToStraightArgb(std::move(image));
+    if (out.isNull()) {
+        error = "out of memory";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string PathExtension(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const auto dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    return path.substr(dot);
+}
+
+const std::vector<std::string>& CodecDecoderPatterns() {
+    static const std::vector<std::string> patterns = [] {
+        std::vector<std::string> out;
+        auto add = [&out](const std::string& ext) {
+            std::string pattern = "*.";
+            for (char c : ext)
+                pattern += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            if (std::find(out.begin(), out.end(), pattern) == out.end()) out.push_back(pattern);
+        };
+        for (const QByteArray& format : QImageReader::supportedImageFormats()) {
+            const std::string name = format.toStdString();
+            add(name);
+            // The BMP decoder reads these too; the pipeline counts them as
+            // alpha-capable inputs.
+            if (name == "bmp") {
+                add("dib");
+                add("rle");
+            }
+        }
+        add("tga"); // our own decoder, whatever Qt offers
+        return out;
+    }();
+    return patterns;
+}
+
+const std::vector<std::string>& CodecEncoderPatterns() {
+    static const std::vector<std::string> patterns = [] {
+        std::vector<std::string> out;
+        for (const Encoder& encoder : kEncoders) {
+            if (encoder.kind == EncoderKind::Qt && !QtCanWrite(encoder.qtFormat)) continue;
+            for (const std::string& pattern : SplitPatterns(encoder.patterns))
+                out.push_back(pattern);
+        }
+        return out;
+    }();
+    return patterns;
+}
+
+bool LoadCodecImage(const std::string& path, PackedDibPtr& block, int metafileWidth,
+                    int metafileHeight, std::string* error) {
+    ConfigureReaders();
+    std::string why;
+    QByteArray bytes;
+    QImage image;
+    bool decoded = false;
+    if (ReadWholeFile(path, bytes, why)) {
+        const bool metafile = path.find(".svg") != std::string::npos;
+        if (metafile) {
+            decoded = DrawMetafile(bytes, metafileWidth, metafileHeight, image, why);
+        } else if (EqualIgnoringCase(PathExtension(path), ".tga")) {
+            const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+            if (codec::DecodeTga(data, static_cast<std::size_t>(bytes.size()), block, why)) {
+                if (error) error->clear();
+                return true;
+            }
+        } else {
+            decoded = DecodeRaster(path, bytes, image, why);
+        }
+    }
+    if (decoded) {
+        bytes.clear(); // the file's bytes are no longer needed
+        if (StoreInBlock(image, block)) {
+            if (error) error->clear();
+            return true;
+        }
+        why = "out of memory";
+    }
+    if (error) *error = why;
+    return StoreEmpty(block);
+}
+
+int SaveCodecImage(const std::string& path, const PackedDib& block) {
+    if (!block.data() || block.capacity() < kDibHeaderSize) return kCodecBadBlock;
+    const BitmapInfoHeader& h = block.header();
+    if (h.biBitCount != 32 || h.biWidth < 1 || h.biHeight < 1) return kCodecBadBlock;
+    const auto bytes = CheckedImageBytes(h.biWidth, h.biHeight, 4);
+    if (!bytes || block.capacity() - kDibHeaderSize < *bytes) return kCodecBadBlock;
+
+    const Encoder* encoder = FindEncoder(PathExtension(path));
+    if (!encoder) return kCodecNoEncoder;
+
+    QImage image(h.biWidth, h.biHeight, QImage::Format_ARGB32);
+    if (image.isNull()) return kCodecEncodeFailed;
+    const std::size_t rowBytes = 4 * static_cast<std::size_t>(h.biWidth);
+    for (int y = 0; y < h.biHeight; ++y)
+        std::memcpy(image.scanLine(y),
+                    block.pixels() + rowBytes * static_cast<std::size_t>(h.biHeight - 1 - y),
+                    rowBytes);
+
+    QByteArray encoded;
+    std::string why;
+    bool ok = false;
+    switch (encoder->kind) {
+    case EncoderKind::Gif:
+        ok = codec::EncodeGif(image, encoded, why);
+        break;
+    case EncoderKind::Tiff:
+        ok = codec::EncodeTiff(image, encoded, why);
+        break;
+    case EncoderKind::Qt: {
+        QBuffer device(&encoded);
+        device.open(QIODevice::WriteOnly);
+        QImageWriter writer(&device, encoder->qtFormat);
+        ok = writer.write(image);
+        break;
+    }
+    }
+    if (!ok || encoded.isEmpty()) return kCodecEncodeFailed;
+
+    AtomicFile file;
+    if (!file.Open(path)) return file.errorCode();
+    if (!file.Write(encoded.constData(), static_cast<std::size_t>(encoded.size())) ||
+        !file.Commit())
+        return file.errorCode() ? file.errorCode() : kFileOtherError;
+    return kCodecSaved;
+}
+
+} // namespace pelo

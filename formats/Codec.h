@@ -1,0 +1,52 @@
+// The platform image codec: every format other than ERI, PSD and the TGA
+// output is read and written here, on Qt's image I/O plus a few encoders and
+// decoders of our own where Qt's would lose data (TGA input, TIFF and GIF
+// output).
+#pragma once
+
+#include "image/PackedDib.h"
+
+#include <string>
+#include <vector>
+
+namespace pelo {
+
+inline constexpr int kMetafileWidth = 720;
+inline constexpr int kMetafileHeight = 540;
+
+// Results of SaveCodecImage besides 0 and the file errors of AtomicFile.h.
+enum CodecSaveResult : int {
+    kCodecSaved = 0,
+    kCodecNoEncoder = -200,    // no encoder lists the path's extension
+    kCodecEncodeFailed = -201, // the encoder refused the picture
+    kCodecBadBlock = -202,     // the block holds no 32-bit picture
+};
+
+// One "*.EXT" pattern (upper case) per extension the codec decodes, in the
+// codec's order.
+const std::vector<std::string>& CodecDecoderPatterns();
+
+// The patterns of the encoders, in the codec's order: only formats that can
+// really be written, never icons or vector formats.
+const std::vector<std::string>& CodecEncoderPatterns();
+
+// Decodes path into block as a 32-bit bottom-up bitmap (blue, green, red,
+// straight alpha). A path containing ".svg" is a metafile: drawn at
+// metafileWidth x metafileHeight, painted pixels opaque, the rest
+// transparent. block is grown when too small (created when null) and reused
+// in place otherwise. False only when the block cannot be had; a file that
+// cannot be read or decoded still gives true with a 0 x 0 block, and error
+// then says why.
+bool LoadCodecImage(const std::string& path, PackedDibPtr& block, int metafileWidth,
+                    int metafileHeight, std::string* error = nullptr);
+
+// Writes the 32-bit block to path with the encoder chosen by the extension
+// of the path's last component (case ignored). The alpha bytes reach the
+// encoder unchanged. 0, a CodecSaveResult or a file error; nothing is
+// written (or replaced) unless the whole file was encoded.
+int SaveCodecImage(const std::string& path, const PackedDib& block);
+
+// The extension of the last path component, dot included ("" when none).
+std::string PathExtension(const std::string& path);
+
+} // namespace pelo

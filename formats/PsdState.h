@@ -1,0 +1,23 @@
+// The PSD document most recently read or written: merged image, its record
+// and the layers with their pixels.
+#pragma once
+
+#include "formats/PsdLayerInfo.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace pelo {
+
+struct PsdLayer {
+    PsdLayerInfo info;
+    std::vector<std::uint8_t> pixels;
+};
+
+struct PsdState {
+    std::vector<std::uint8_t> psdMergedPixels;
+    PsdLayerInfo psdMergedInfo;
+    std::vector<PsdLayer> psdLayers;
+};
+
+} // namespace pelo

@@ -1,0 +1,111 @@
+#include "formats/SaveDispatch.h"
+
+#include "formats/AtomicFile.h"
+#include "formats/Codec.h"
+#include "formats/TgaWriter.h"
+#include "image/PathText.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+
+namespace pelo {
+
+namespace {
+
+bool IsFolder(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// One prefix: exists as a folder, or is made one now. Another worker making
+// the same folder at the same moment counts as success.
+bool MakeFolder(const std::string& prefix) {
+    struct stat st {};
+    if (::stat(prefix.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    if (::mkdir(prefix.c_str(), 0777) == 0) return true;
+    return errno == EEXIST && IsFolder(prefix);
+}
+
+// Filled in by the PSD writer.
+int SavePsdSingleLayer(const ImageBuffer&, const std::string&, PsdState&) {
+    return kSavePsdUnavailable;
+}
+
+} // namespace
+
+SaveWriter ChooseWriter(const std::string& outputPath) {
+    if (ContainsAfterFirst(outputPath, ".psd") || ContainsAfterFirst(outputPath, ".PSD"))
+        return SaveWriter::Psd;
+    if (ContainsAfterFirst(outputPath, ".tga") || ContainsAfterFirst(outputPath, ".TGA"))
+        return SaveWriter::Tga;
+    return SaveWriter::Codec;
+}
+
+bool EnsureDirectory(const std::string& path) {
+    if (path.empty()) return true;
+    for (std::size_t i = 1; i < path.size(); ++i) {
+        // A "/" ends a prefix unless it follows another one (an empty
+        // component adds nothing); the root's "/" belongs to the first prefix.
+        if (path[i] != '/' || path[i - 1] == '/') continue;
+        if (!MakeFolder(path.substr(0, i))) return false;
+    }
+    if (path.back() != '/') return MakeFolder(path);
+    return true;
+}
+
+int SaveImageFile(const ImageBuffer& image, const std::string& outputPath, PackedDibPtr& block,
+                  PsdState& psd) {
+    const auto slash = outputPath.rfind('/');
+    const bool foldersOk =
+        EnsureDirectory(slash == std::string::npos ? std::string() : outputPath.substr(0, slash));
+
+    int result = kSaveOk;
+    switch (ChooseWriter(outputPath)) {
+    case SaveWriter::Psd:
+        result = SavePsdSingleLayer(image, outputPath, psd);
+        break;
+    case SaveWriter::Tga:
+        result = WriteTga(image, outputPath, true);
+        break;
+    case SaveWriter::Codec:
+        if (!block) block = std::make_unique<PackedDib>();
+        result =
+            ConvertImageToDib(image, *block) ? SaveCodecImage(outputPath, *block) : kCodecBadBlock;
+        break;
+    }
+    if (result != kSaveOk && !foldersOk) return kSaveNoFolder;
+    return result;
+}
+
+std::string SaveResultText(int result) {
+    switch (result) {
+    case kSaveOk:
+        return "written";
+    case kSaveNoFolder:
+        return "cannot create the output folder";
+    case kSavePsdUnavailable:
+        return "PSD output is not available";
+    case kCodecNoEncoder:
+        return "no encoder for this extension";
+    case kCodecEncodeFailed:
+        return "the encoder refused the picture";
+    case kCodecBadBlock:
+        return "no picture to encode";
+    case kTgaWrongColourModel:
+    case kTgaWrongChannelSequence:
+    case kTgaNoPixels:
+        return "no picture to encode";
+    case kTgaTooLarge:
+        return "picture too large for TGA";
+    case kFileNotFound:
+        return "cannot create the output file";
+    case kFileBadPath:
+        return "invalid output path";
+    case kFileHardwareError:
+        return "write error";
+    default:
+        return "cannot write the output file";
+    }
+}
+
+} // namespace pelo

@@ -1,0 +1,43 @@
+// Writes the finished picture of one file: creates the missing folders of
+// the output path, then picks the TGA writer, the single-layer PSD writer or
+// the platform codec from the text of the path.
+#pragma once
+
+#include "formats/PsdState.h"
+#include "image/ImageBuffer.h"
+#include "image/PackedDib.h"
+
+#include <string>
+
+namespace pelo {
+
+enum class SaveWriter { Psd, Tga, Codec };
+
+// Results of SaveImageFile besides those of the writers (WriteTga,
+// SaveCodecImage and the file errors of AtomicFile.h).
+enum SaveResult : int {
+    kSaveOk = 0,
+    kSaveNoFolder = -300,       // a folder of the path could not be made, and the write failed
+    kSavePsdUnavailable = -301, // no single-layer PSD writer in this build
+};
+
+// The writer for outputPath: the first of ".psd", ".PSD", ".tga", ".TGA"
+// whose first occurrence lies after the path's first character decides
+// (case-sensitive); none of them means the codec.
+SaveWriter ChooseWriter(const std::string& outputPath);
+
+// Creates every missing folder along path ("/" separators; a leading "/" is
+// the root and belongs to the first prefix). True when all exist afterwards;
+// false at the first prefix that is not a folder and cannot be made one.
+bool EnsureDirectory(const std::string& path);
+
+// Writes image to outputPath. block is the reusable block the codec path
+// fills (grown when too small); psd is the PSD state the single-layer
+// writer fills. 0 when the file was written, else a negative result.
+int SaveImageFile(const ImageBuffer& image, const std::string& outputPath, PackedDibPtr& block,
+                  PsdState& psd);
+
+// A short English text for a result of SaveImageFile.
+std::string SaveResultText(int result);
+
+} // namespace pelo

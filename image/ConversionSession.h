@@ -1,0 +1,69 @@
+// Everything one conversion works on: the settings, the current picture, the
+// reusable bitmap block and the PSD state, with the per-file operations on
+// them. The desktop dialog owns one; the command line makes one per worker.
+#pragma once
+
+#include "formats/PsdState.h"
+#include "image/ConversionSettings.h"
+#include "image/ImageBuffer.h"
+#include "image/MessageSink.h"
+#include "image/PackedDib.h"
+
+#include <string>
+
+namespace pelo {
+
+class ConversionSession {
+public:
+    ConversionSettings settings;
+    ImagePtr currentImage;
+    PackedDibPtr block; // filled and grown by the ERI and codec loaders and the codec save
+    PsdState psd;
+    MessageSink* sink = nullptr; // what the desktop shows in a message box; may be null
+
+    // Why the last file failed (empty when it went through): for the
+    // command line, which names every failed file.
+    std::string failure;
+    // The diagnostic texts the loaders compose; never shown.
+    std::string diagnostic;
+
+    // A run starts from no block and releases it at its end.
+    void BeginRun();
+    void EndRun();
+
+    // Loads, prepares, anti-aliases, flattens when the output keeps no
+    // alpha, saves. True when the input was loaded, whatever the save gave;
+    // failure says what went wrong in either step.
+    bool ProcessFile(const std::string& inputPath, const std::string& outputPath);
+
+    // The loader chosen by the path's text: ERI, PSD merged image or codec.
+    ImagePtr LoadImageFile(const std::string& path);
+
+    // Anti-aliases the current image: colour pass, then alpha pass when asked.
+    int AntiAlias(bool alphaPass);
+
+    // Writes image to outputPath through the save dispatch; 0 when written.
+    int SaveImageFile(const ImageBuffer& image, const std::string& outputPath);
+
+    // PSD input with PSD output: every visible layer anti-aliased, layers kept.
+    bool ProcessLayeredPsd(const std::string& inputPath, const std::string& outputPath);
+
+private:
+    ImagePtr LoadPsdMerged(const std::string& path);
+    void Show(const std::string& text);
+};
+
+// True when the input may carry alpha (edge colours spread, alpha pass run):
+// the upper-cased path holds .PNG .TIF .BMP .RLE .DIB .ERI .TGA or .PSD after
+// its first character.
+bool IsAlphaInput(const std::string& path);
+
+// True when the output keeps alpha (no flattening onto grey): .PNG .TIF .ERI
+// .TGA or .PSD.
+bool IsAlphaOutput(const std::string& path);
+
+// Composites the image over opaque grey 128 in place: each colour becomes
+// (C * a + 128 * (255 - a)) / 255 rounded to nearest, alpha 255.
+void FlattenOntoGrey(ImageBuffer& image);
+
+} // namespace pelo
