@@ -2,15 +2,20 @@
 // pixel, rows aligned to 4 bytes, a 256-entry colour table for 8 bits).
 #pragma once
 
-#include <string>
-
 #include "image/PackedDib.h"
 
+#include <string>
+
 namespace pelo {
+
+class EriByteStream;
 
 // block is the caller's reusable block: grown when too small (or created when
 // null) and kept otherwise. False on any failure; block is then left as a
 // valid (possibly null) block whose contents are unspecified.
 bool LoadEriImage(const std::string& path, PackedDibPtr& block);
+
+// The same from any byte stream positioned at the start of the file.
+bool LoadEriImage(EriByteStream& stream, PackedDibPtr& block);
 
 } // namespace pelo

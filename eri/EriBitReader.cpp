@@ -1,0 +1,326 @@
+#include "eri/EriBitReader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace pelo {
+
+EriBitReader::EriBitReader(EriByteStream& stream, std::size_t bufferBytes) : stream_(stream) {
+    if (bufferBytes < 4) bufferBytes = 4;
+    buffer_.resize((bufferBytes + 3) & ~std::size_t{3});
+}
+
+EriBitReader::~EriBitReader() = default;
+
+void EriBitReader::discard() {
+    cursor_ = 0;
+    bytesLeft_ = 0;
+    word_ = 0;
+    bitsLeft_ = 0;
+    ended_ = false;
+}
+
+bool EriBitReader::refill() {
+    if (ended_) return false;
+    const std::size_t n = stream_.read(buffer_.data(), buffer_.size());
+    if (n == 0) {
+        ended_ = true;
+        return false;
+    }
+    const std::size_t padded = (n + 3) & ~std::size_t{3};
+    std::memset(buffer_.data() + n, 0, padded - n);
+    cursor_ = 0;
+    bytesLeft_ = padded;
+    return true;
+}
+
+bool EriBitReader::fetchWord() {
+    if (bytesLeft_ == 0 && !refill()) return false;
+    const std::uint8_t* p = buffer_.data() + cursor_;
+    word_ = (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+            p[3];
+    cursor_ += 4;
+    bytesLeft_ -= 4;
+    bitsLeft_ = 32;
+    return true;
+}
+
+std::uint32_t EriBitReader::readBits(int count) {
+    if (count <= 0) return 0;
+    if (count > 32) count = 32;
+    if (count <= bitsLeft_) {
+        bitsLeft_ -= count;
+        const std::uint64_t mask = (std::uint64_t{1} << count) - 1;
+        return static_cast<std::uint32_t>((word_ >> bitsLeft_) & mask);
+    }
+    // Take what the word holds, then the rest from the next word.
+    const int have = bitsLeft_;
+    std::uint64_t value = have ? (word_ & ((std::uint32_t{1} << have) - 1)) : 0;
+    bitsLeft_ = 0;
+    if (!fetchWord()) return 0;
+    const int rest = count - have;
+    bitsLeft_ = 32 - rest;
+    const std::uint64_t tail =
+        (std::uint64_t{word_} >> bitsLeft_) & ((std::uint64_t{1} << rest) - 1);
+    return static_cast<std::uint32_t>((value << rest) | tail);
+}
+
+bool EriBitReader::readGamma(std::uint32_t& value) {
+    std::uint32_t v = 1;
+    std::uint32_t x = 0;
+    for (int pairs = 0;; ++pairs) {
+        const int more = readBit();
+        if (more > 0) return false;
+        if (more == 0) break;
+        if (pairs >= 30) return false; // no value of this size is meaningful
+        const int bit = readBit();
+        if (bit > 0) return false;
+        x = 2 * x + static_cast<std::uint32_t>(bit & 1);
+        v *= 2;
+    }
+    value = v + x;
+    return true;
+}
+
+// ---- run-length gamma symbols ------------------------------------------
+
+void EriBitReader::resetGamma() {
+    nonZeroRun_ = readBit() != 0 && !atEnd();
+    runLeft_ = 0;
+}
+
+std::size_t EriBitReader::decodeGammaSymbols(std::int32_t* out, std::size_t count) {
+    if (count == 0) return 0;
+    std::size_t done = 0;
+    if (runLeft_ == 0 && !readGamma(runLeft_)) return 0;
+    for (;;) {
+        const std::size_t take = std::min<std::size_t>(count - done, runLeft_);
+        if (nonZeroRun_) {
+            for (std::size_t i = 0; i < take; ++i) {
+                const int sign = readBit();
+                std::uint32_t magnitude;
+                if (sign > 0 || !readGamma(magnitude)) return done;
+                const auto m = static_cast<std::int32_t>(magnitude);
+                out[done++] = sign ? -m : m;
+                --runLeft_;
+            }
+        } else {
+            std::fill_n(out + done, take, 0);
+            done += take;
+            runLeft_ -= static_cast<std::uint32_t>(take);
+        }
+        if (done == count) {
+            if (runLeft_ == 0) nonZeroRun_ = !nonZeroRun_;
+            return done;
+        }
+        nonZeroRun_ = !nonZeroRun_;
+        if (!readGamma(runLeft_)) return done;
+    }
+}
+
+// ---- adaptive arithmetic symbols -----------------------------------------
+
+bool EriArithmeticModel::reset(int bits) {
+    if (bits < 1 || bits > kMaxBits) return false;
+    bits_ = bits;
+    count_ = std::uint32_t{1} << bits;
+    totals_.assign(count_, count_);
+    entries_.resize(std::size_t{count_} * count_);
+    const std::int32_t half = static_cast<std::int32_t>(count_ / 2);
+    for (std::uint32_t i = 0; i < count_; ++i) {
+        const std::int32_t s = static_cast<std::int32_t>(i);
+        entries_[i] = {
+            1, static_cast<std::int16_t>(s < half ? s : s - static_cast<std::int32_t>(count_))};
+    }
+    for (std::uint32_t t = 1; t < count_; ++t)
+        std::memcpy(&entries_[std::size_t{t} * count_], entries_.data(), count_ * sizeof(Entry));
+    return true;
+}
+
+void EriArithmeticModel::count(std::uint32_t context, std::uint32_t index) {
+    Entry* e = table(context);
+    const std::uint16_t grown = static_cast<std::uint16_t>(e[index].count + 1);
+    std::uint32_t to = index;
+    while (to > 0 && e[to - 1].count <= grown)
+        --to;
+    const Entry moved{grown, e[index].symbol};
+    if (to != index) std::memmove(e + to + 1, e + to, (index - to) * sizeof(Entry));
+    e[to] = moved;
+    std::uint32_t& t = totals_[context];
+    if (++t > 0xFFFF) {
+        std::uint32_t sum = 0;
+        for (std::uint32_t i = 0; i < count_; ++i) {
+            e[i].count = static_cast<std::uint16_t>((e[i].count + 1) / 2);
+            sum += e[i].count;
+        }
+        t = sum;
+    }
+}
+
+int EriBitReader::arithmeticBit() {
+    const int bit = readBit();
+    if (bit <= 0) return bit & 1;
+    if (zeroBitsLeft_ > 0) {
+        --zeroBitsLeft_;
+        return 0;
+    }
+    if (endCount_ == 0) {
+        endCount_ = 1;
+        zeroBitsLeft_ = 127;
+        return 0;
+    }
+    return -1;
+}
+
+bool EriBitReader::setupArithmetic(int symbolBits) {
+    if (!model_) model_ = std::make_unique<EriArithmeticModel>();
+    if (!model_->reset(symbolBits)) return false;
+    context_ = 0;
+    code_ = 0;
+    range_ = 0xFFFFFFFFu;
+    endCount_ = 0;
+    zeroBitsLeft_ = 0;
+    low_ = 0;
+    for (int i = 0; i < 32; ++i) {
+        const int bit = arithmeticBit();
+        if (bit < 0) return false;
+        low_ = (low_ << 1) | static_cast<std::uint32_t>(bit);
+    }
+    // A window of 32 one bits is followed by a stuffed carry bit.
+    auto carry = [this]() {
+        if (low_ != 0xFFFFFFFFu) return true;
+        const int bit = arithmeticBit();
+        if (bit < 0) return false;
+        if (bit) {
+            low_ = 0;
+            ++code_;
+        }
+        return true;
+    };
+    for (int i = 0; i < 32; ++i) {
+        if (!carry()) return false;
+        const int bit = arithmeticBit();
+        if (bit < 0) return false;
+        code_ = (code_ << 1) | (low_ >> 31);
+        low_ = (low_ << 1) | static_cast<std::uint32_t>(bit);
+    }
+    if (!carry()) return false;
+    arithmeticCurrent_ = true;
+    return true;
+}
+
+bool EriBitReader::decodeArithmetic(std::int32_t& value) {
+    EriArithmeticModel& model = *model_;
+    const std::uint32_t t = model.total(context_);
+    EriArithmeticModel::Entry* e = model.table(context_);
+    const std::uint64_t q = std::uint64_t{code_} * t / range_;
+    if (q >= 0x10000) return false;
+    const std::uint32_t n = model.symbolCount();
+    std::uint32_t cum = 0;
+    std::uint32_t i = 0;
+    for (; i < n; ++i) {
+        if (q < cum + e[i].count) break;
+        cum += e[i].count;
+    }
+    if (i == n) return false;
+    code_ -= static_cast<std::uint32_t>((std::uint64_t{range_} * cum + t - 1) / t);
+    range_ = static_cast<std::uint32_t>(std::uint64_t{range_} * e[i].count / t);
+    while (range_ < 0x80000000u) {
+        int bit = arithmeticBit();
+        if (bit < 0) return false;
+        code_ = (code_ << 1) | (low_ >> 31);
+        low_ = (low_ << 1) | static_cast<std::uint32_t>(bit);
+        if (low_ == 0xFFFFFFFFu) {
+            bit = arithmeticBit();
+            if (bit < 0) return false;
+            if (bit) {
+                low_ = 0;
+                ++code_;
+            }
+        }
+        range_ <<= 1;
+    }
+    value = e[i].symbol;
+    model.count(context_, i);
+    context_ = static_cast<std::uint32_t>(value) & (n - 1);
+    return true;
+}
+
+std::size_t EriBitReader::decodeArithmeticSymbols(std::int32_t* out, std::size_t count) {
+    if (!model_ || model_->bits() == 0) return 0;
+    for (std::size_t i = 0; i < count; ++i)
+        if (!decodeArithmetic(out[i])) return i;
+    return count;
+}
+
+std::size_t EriBitReader::decodeSymbols(std::int32_t* out, std::size_t count) {
+    return arithmeticCurrent_ ? decodeArithmeticSymbols(out, count)
+                              : decodeGammaSymbols(out, count);
+}
+
+// ---- run-length Huffman symbols -------------------------------------------
+
+EriHuffmanTree& EriBitReader::huffmanTree(int index) {
+    if (!trees_) trees_ = std::make_unique<EriHuffmanTree[]>(kTreeCount);
+    return trees_[index];
+}
+
+void EriBitReader::clearHuffmanTrees() {
+    if (!trees_) trees_ = std::make_unique<EriHuffmanTree[]>(kTreeCount);
+    for (int i = 0; i < kTreeCount; ++i)
+        trees_[i].clear();
+}
+
+void EriBitReader::setupHuffmanSymbols() {
+    clearHuffmanTrees();
+    currentTree_ = 0;
+    zerosOwed_ = 0;
+}
+
+std::size_t EriBitReader::decodeHuffmanSymbols(std::int32_t* out, std::size_t count) {
+    if (!trees_) setupHuffmanSymbols();
+    std::size_t done = std::min<std::uint64_t>(zerosOwed_, count);
+    std::fill_n(out, done, 0);
+    zerosOwed_ -= done;
+    while (done < count) {
+        std::uint32_t symbol;
+        if (!trees_[currentTree_].decode(*this, symbol)) return done;
+        const std::uint32_t byte = symbol & 0xFF;
+        out[done++] = static_cast<std::int8_t>(byte);
+        if (byte != 0) {
+            currentTree_ = static_cast<int>(byte);
+            continue;
+        }
+        std::uint32_t run;
+        if (!trees_[kRunLengthTree].decode(*this, run, true) || run == 0) return done;
+        const std::uint64_t more = run - 1;
+        const std::size_t now = std::min<std::uint64_t>(more, count - done);
+        std::fill_n(out + done, now, 0);
+        done += now;
+        zerosOwed_ = more - now;
+        currentTree_ = 0;
+    }
+    return done;
+}
+
+// ---- move-to-front tables ------------------------------------------------
+
+std::uint8_t* EriBitReader::moveToFrontTable(int index) {
+    if (!moveToFront_) {
+        moveToFront_ = std::make_unique<std::uint8_t[]>(std::size_t{kTreeCount} * 256);
+        resetMoveToFrontTables();
+    }
+    return moveToFront_.get() + std::size_t(index) * 256;
+}
+
+void EriBitReader::resetMoveToFrontTables() {
+    if (!moveToFront_) {
+        moveToFrontTable(0);
+        return;
+    }
+    for (int t = 0; t < kTreeCount; ++t)
+        for (int i = 0; i < 256; ++i)
+            moveToFront_[std::size_t(t) * 256 + i] = std::uint8_t(i);
+}
+
+} // namespace pelo

@@ -1,0 +1,132 @@
+// Bit reader over an ERI byte stream: 32-bit big-endian words, most
+// significant bit first, refilled in 64 KiB pieces. It also holds the state
+// of the three symbol coders: run-length gamma codes (-1), adaptive
+// arithmetic codes (32) and run-length adaptive Huffman codes (-4).
+#pragma once
+
+#include "eri/EriByteStream.h"
+#include "eri/EriHuffmanTree.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace pelo {
+
+// Frequency tables of the arithmetic coder for b-bit symbols: 2^b contexts,
+// each with a total and 2^b (count, symbol) entries in decreasing count order.
+class EriArithmeticModel {
+public:
+    struct Entry {
+        std::uint16_t count;
+        std::int16_t symbol;
+    };
+    static constexpr int kMaxBits = 10;
+
+    // False for a bit count outside 1..kMaxBits.
+    bool reset(int bits);
+    int bits() const { return bits_; }
+    std::uint32_t symbolCount() const { return count_; }
+    std::uint32_t& total(std::uint32_t context) { return totals_[context]; }
+    Entry* table(std::uint32_t context) { return &entries_[std::size_t{context} * count_]; }
+    // Counts entry index of the context's table: grows, moves forward, halves.
+    void count(std::uint32_t context, std::uint32_t index);
+
+private:
+    int bits_ = 0;
+    std::uint32_t count_ = 0;
+    std::vector<std::uint32_t> totals_;
+    std::vector<Entry> entries_;
+};
+
+class EriBitReader {
+public:
+    static constexpr std::size_t kDefaultBufferBytes = 65536;
+    static constexpr int kTreeCount = 257; // trees 0..255 and the run-length tree
+    static constexpr int kRunLengthTree = 256;
+
+    explicit EriBitReader(EriByteStream& stream, std::size_t bufferBytes = kDefaultBufferBytes);
+    ~EriBitReader();
+    EriBitReader(const EriBitReader&) = delete;
+    EriBitReader& operator=(const EriBitReader&) = delete;
+
+    // Forgets the current word and the buffered bytes; the next read refills
+    // from the stream's current position.
+    void discard();
+    // 0 for a 0 bit, -1 for a 1 bit, 1 at the end of the data.
+    int readBit() {
+        if (bitsLeft_ == 0 && !fetchWord()) return 1;
+        --bitsLeft_;
+        return -static_cast<int>((word_ >> bitsLeft_) & 1);
+    }
+    // count (0..32) bits, first bit most significant; 0 at the end of the data.
+    std::uint32_t readBits(int count);
+    // Whether a read has run past the end of the data (until discard).
+    bool atEnd() const { return ended_; }
+    // A gamma code (1 and up). False at the end of the data or for a code of
+    // more than 31 bits of value.
+    bool readGamma(std::uint32_t& value);
+
+    // Run-length gamma symbols. resetGamma reads the kind of the next run.
+    void resetGamma();
+    std::size_t decodeGammaSymbols(std::int32_t* out, std::size_t count);
+
+    // Adaptive arithmetic symbols; setup makes them the current operation.
+    bool setupArithmetic(int symbolBits);
+    std::size_t decodeArithmeticSymbols(std::int32_t* out, std::size_t count);
+
+    // The current symbol-block operation: gamma, or arithmetic after its set-up.
+    std::size_t decodeSymbols(std::int32_t* out, std::size_t count);
+
+    // Run-length Huffman symbols: all trees empty, current tree 0, no zeros owed.
+    void setupHuffmanSymbols();
+    std::size_t decodeHuffmanSymbols(std::int32_t* out, std::size_t count);
+    // Trees 0..256, allocated on first use.
+    EriHuffmanTree& huffmanTree(int index);
+    // Empties all 257 trees (the row decoder's set-up).
+    void clearHuffmanTrees();
+
+    // 257 move-to-front tables of 256 bytes; reset makes each 0..255 in order.
+    std::uint8_t* moveToFrontTable(int index);
+    void resetMoveToFrontTables();
+
+private:
+    bool fetchWord();
+    bool refill();
+    // One bit for the arithmetic coder: 0 or 1, with 128 zero bits after the
+    // first end of the data; -1 when the data ends a second time.
+    int arithmeticBit();
+    bool decodeArithmetic(std::int32_t& value);
+
+    EriByteStream& stream_;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t cursor_ = 0;
+    std::size_t bytesLeft_ = 0;
+    std::uint32_t word_ = 0;
+    int bitsLeft_ = 0;
+    bool ended_ = false;
+
+    // Run-length gamma state.
+    bool nonZeroRun_ = false;
+    std::uint32_t runLeft_ = 0;
+
+    // Arithmetic state.
+    bool arithmeticCurrent_ = false;
+    std::unique_ptr<EriArithmeticModel> model_;
+    std::uint32_t context_ = 0;
+    std::uint32_t code_ = 0;
+    std::uint32_t range_ = 0;
+    std::uint32_t low_ = 0;
+    int endCount_ = 0;
+    int zeroBitsLeft_ = 0;
+
+    // Run-length Huffman state.
+    std::unique_ptr<EriHuffmanTree[]> trees_;
+    int currentTree_ = 0;
+    std::uint64_t zerosOwed_ = 0;
+
+    std::unique_ptr<std::uint8_t[]> moveToFront_;
+};
+
+} // namespace pelo

@@ -1,0 +1,71 @@
+#include "eri/EriByteStream.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pelo {
+
+EriFileStream::~EriFileStream() {
+    close();
+}
+
+bool EriFileStream::open(const std::string& path) {
+    close();
+    do {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0) return false;
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close();
+        return false;
+    }
+    return true;
+}
+
+void EriFileStream::close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+std::size_t EriFileStream::read(void* buffer, std::size_t count) {
+    if (fd_ < 0) return 0;
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::read(fd_, out + done, count - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+std::uint64_t EriFileStream::length() {
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return 0;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::uint64_t EriFileStream::position() {
+    if (fd_ < 0) return 0;
+    const off_t p = ::lseek(fd_, 0, SEEK_CUR);
+    return p < 0 ? 0 : static_cast<std::uint64_t>(p);
+}
+
+void EriFileStream::seek(std::uint64_t position) {
+    if (fd_ >= 0) ::lseek(fd_, static_cast<off_t>(position), SEEK_SET);
+}
+
+std::size_t EriMemoryStream::read(void* buffer, std::size_t count) {
+    const std::size_t left = size_ - position_;
+    const std::size_t n = count < left ? count : left;
+    if (n != 0) std::memcpy(buffer, data_ + position_, n);
+    position_ += n;
+    return n;
+}
+
+} // namespace pelo

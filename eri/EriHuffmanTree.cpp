@@ -1,0 +1,162 @@
+#include "eri/EriHuffmanTree.h"
+
+#include "eri/EriBitReader.h"
+
+#include <algorithm>
+
+namespace pelo {
+
+void EriHuffmanTree::clear() {
+    std::fill(std::begin(leafPositions_), std::end(leafPositions_), kAbsent);
+    escapePosition_ = kAbsent;
+    free_ = kRoot;
+    nodes_[kRoot] = {0, kAbsent, kAbsent};
+}
+
+void EriHuffmanTree::repoint(int index) {
+    const std::int32_t code = nodes_[index].code;
+    if (code >= 0) {
+        nodes_[code].parent = static_cast<std::uint16_t>(index);
+        nodes_[code + 1].parent = static_cast<std::uint16_t>(index);
+    } else if (code == kEscapeCode) {
+        escapePosition_ = static_cast<std::uint16_t>(index);
+    } else {
+        leafPositions_[static_cast<std::uint32_t>(code) & 0xFF] = static_cast<std::uint16_t>(index);
+    }
+}
+
+void EriHuffmanTree::swapNodes(int i, int j) {
+    std::swap(nodes_[i].weight, nodes_[j].weight);
+    std::swap(nodes_[i].code, nodes_[j].code);
+    repoint(i);
+    repoint(j);
+}
+
+bool EriHuffmanTree::update(int i) {
+    while (i < kRoot) {
+        const std::uint16_t w = nodes_[i].weight;
+        if (nodes_[i + 1].weight < w) {
+            int j = i + 1;
+            while (j + 1 < kRoot && nodes_[j + 1].weight < w)
+                ++j;
+            swapNodes(i, j);
+            i = nodes_[j].parent;
+        } else {
+            i = nodes_[i].parent;
+        }
+        if (i < free_ || i > kRoot) return false;
+        ++nodes_[i].weight;
+    }
+    return true;
+}
+
+bool EriHuffmanTree::countLeaf(int index) {
+    ++nodes_[index].weight;
+    if (!update(index)) return false;
+    if (nodes_[kRoot].weight > kMaxRootWeight) rebuild();
+    return true;
+}
+
+bool EriHuffmanTree::addSymbol(std::uint32_t symbol) {
+    const std::int32_t code =
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(kLeafCode) + symbol);
+    if (free_ == 0) {
+        // Full: the lowest leaf takes the new symbol.
+        const int k = nodes_[0].code == kEscapeCode ? 1 : 0;
+        if (nodes_[k].code >= 0) return false;
+        nodes_[k].code = code;
+        return true;
+    }
+    const int lower = free_ - 2;
+    const int upper = free_ - 1;
+    const int old = free_;
+    free_ -= 2;
+    nodes_[lower] = {1, static_cast<std::uint16_t>(old), code};
+    leafPositions_[symbol & 0xFF] = static_cast<std::uint16_t>(lower);
+    if (empty()) {
+        nodes_[lower].parent = kRoot;
+        nodes_[upper] = {1, kRoot, kEscapeCode};
+        escapePosition_ = static_cast<std::uint16_t>(upper);
+        nodes_[kRoot].code = lower;
+        nodes_[kRoot].weight = 2;
+        return true;
+    }
+    // The lowest node in use is a leaf; it moves up and its old place becomes
+    // the internal node of the new pair.
+    if (old > 511 || nodes_[old].code >= 0) return false;
+    nodes_[upper] = {nodes_[old].weight, static_cast<std::uint16_t>(old), nodes_[old].code};
+    repoint(upper);
+    nodes_[old].code = lower;
+    nodes_[old].weight = static_cast<std::uint16_t>(nodes_[upper].weight + 1);
+    return update(old);
+}
+
+void EriHuffmanTree::rebuild() {
+    struct Item {
+        std::uint16_t weight;
+        std::int32_t code;
+    };
+    Item list[kNodeCount];
+    int count = 0;
+    // Leaves in index order from the top, halved, packed at the top.
+    for (int i = kRoot - 1; i >= free_; --i)
+        if (nodes_[i].code < 0)
+            list[count++] = {static_cast<std::uint16_t>((nodes_[i].weight + 1) / 2),
+                             nodes_[i].code};
+    std::reverse(list, list + count); // lowest index (lightest) first
+    int head = 0;
+    int position = free_;
+    auto place = [this](int at, const Item& item) {
+        nodes_[at].weight = item.weight;
+        nodes_[at].code = item.code;
+        repoint(at);
+    };
+    while (count - head > 1) {
+        const Item a = list[head];
+        const Item b = list[head + 1];
+        head += 2;
+        place(position, a);
+        place(position + 1, b);
+        const Item joined{static_cast<std::uint16_t>(a.weight + b.weight), position};
+        position += 2;
+        int at = head;
+        while (at < count && list[at].weight < joined.weight)
+            ++at;
+        std::copy_backward(list + at, list + count, list + count + 1);
+        list[at] = joined;
+        ++count;
+    }
+    nodes_[kRoot].weight = list[head].weight;
+    nodes_[kRoot].parent = kAbsent;
+    nodes_[kRoot].code = list[head].code;
+    repoint(kRoot);
+}
+
+bool EriHuffmanTree::decode(EriBitReader& bits, std::uint32_t& symbol, bool gammaEscape) {
+    auto readNew = [&]() {
+        if (gammaEscape) {
+            if (!bits.readGamma(symbol)) return false;
+        } else {
+            symbol = bits.readBits(8);
+            if (bits.atEnd()) return false;
+        }
+        return addSymbol(symbol);
+    };
+    if (empty()) return readNew();
+    std::int32_t code = nodes_[kRoot].code;
+    int index = 0;
+    for (int depth = 0;; ++depth) {
+        const int bit = bits.readBit();
+        if (bit > 0 || depth > kRoot) return false;
+        index = code + (bit & 1);
+        if (index < free_ || index >= kRoot) return false;
+        code = nodes_[index].code;
+        if (code < 0) break;
+    }
+    if (!countLeaf(index)) return false;
+    if (code == kEscapeCode) return readNew();
+    symbol = static_cast<std::uint32_t>(code) & 0x7FFFFFFFu;
+    return true;
+}
+
+} // namespace pelo

@@ -1,0 +1,334 @@
+// Lossless block decoders (frame kinds 1, 4 and 8) and the row decoder for
+// 8-bit pictures (frame kind 2). Values are 32-bit and wrap; the writers keep
+// only their low bits.
+#include "eri/EriImageDecoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace pelo {
+
+namespace {
+
+inline std::int32_t Add(std::int32_t a, std::int32_t b) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+
+inline void AddPlane(std::int32_t* to, const std::int32_t* from, int area) {
+    for (int i = 0; i < area; ++i)
+        to[i] = Add(to[i], from[i]);
+}
+
+// Colour operations on planes 0..2: which plane is added to which.
+void ApplyColourOperation(int operation, std::int32_t* planes, int area) {
+    std::int32_t* p0 = planes;
+    std::int32_t* p1 = planes + area;
+    std::int32_t* p2 = planes + 2 * area;
+    switch (operation) {
+    case 5:
+        AddPlane(p1, p0, area);
+        break;
+    case 6:
+        AddPlane(p2, p0, area);
+        break;
+    case 7:
+        AddPlane(p1, p0, area);
+        AddPlane(p2, p0, area);
+        break;
+    case 9:
+        AddPlane(p0, p1, area);
+        break;
+    case 10:
+        AddPlane(p2, p1, area);
+        break;
+    case 11:
+        AddPlane(p0, p1, area);
+        AddPlane(p2, p1, area);
+        break;
+    case 13:
+        AddPlane(p0, p2, area);
+        break;
+    case 14:
+        AddPlane(p1, p2, area);
+        break;
+    case 15:
+        AddPlane(p0, p2, area);
+        AddPlane(p1, p2, area);
+        break;
+    default:
+        break; // 0, 1, 2, 3, 4, 8, 12: none
+    }
+}
+
+// Lossless kind 1: position within each group of ten selects the colour
+// operation, the group the scan order.
+constexpr std::uint8_t kKind1ColourOperations[10] = {0, 5, 6, 7, 9, 10, 11, 13, 14, 15};
+
+bool ReadByte(EriBitReader& bits, std::uint32_t& value) {
+    value = bits.readBits(8);
+    return !bits.atEnd();
+}
+
+} // namespace
+
+void EriImageDecoder::integrate(int blockColumn, bool alongRows) {
+    const int s = side_;
+    const int c = channels_;
+    for (int k = 0; k < c; ++k) {
+        std::int32_t* p = planes_.get() + std::size_t(k) * area_;
+        std::int32_t* acc = rowAccumulators_.get() + std::size_t(k) * s;
+        std::int32_t* line = columnLine_.get() + (std::size_t(blockColumn) * c + k) * s;
+        for (int y = 0; y < s; ++y) {
+            std::int32_t* row = p + std::size_t(y) * s;
+            if (alongRows) {
+                std::int32_t sum = acc[y];
+                for (int x = 0; x < s; ++x)
+                    row[x] = sum = Add(sum, row[x]);
+                acc[y] = sum;
+            } else {
+                acc[y] = row[s - 1];
+            }
+        }
+        // Running sum downwards, starting from the last row of the block above.
+        for (int x = 0; x < s; ++x)
+            p[x] = Add(p[x], line[x]);
+        for (int y = 1; y < s; ++y) {
+            std::int32_t* row = p + std::size_t(y) * s;
+            const std::int32_t* above = row - s;
+            for (int x = 0; x < s; ++x)
+                row[x] = Add(row[x], above[x]);
+        }
+        std::memcpy(line, p + std::size_t(s - 1) * s, sizeof(std::int32_t) * s);
+    }
+}
+
+int EriImageDecoder::storeBlock(const EriDecodeTarget& target, EriLosslessBlockWriter writer,
+                                int blockRow, int blockColumn) {
+    const int s = side_;
+    const int step = static_cast<int>(target.bitsPerPixel / 8);
+    const int columns = std::min(s, target.width - blockColumn * s);
+    const int rows = std::min(s, target.height - blockRow * s);
+    std::uint8_t* dst = target.pixels + std::ptrdiff_t(blockRow) * s * target.stride +
+                        std::ptrdiff_t(blockColumn) * s * step;
+    writer(dst, target.stride, columns, rows, planes_.get(), s, step);
+    return blockHook(blockRow, blockColumn);
+}
+
+int EriImageDecoder::decodeBlocks(const EriDecodeTarget& target, EriBitReader& bits) {
+    if (!blocksReady_) return 1;
+    const EriLosslessBlockWriter writer =
+        losslessBlockWriter(target.pixelFormat, target.bitsPerPixel);
+    if (!writer) return 1;
+    const int c = channels_;
+    const int a = area_;
+    const std::size_t values = std::size_t(a) * c;
+    std::fill_n(columnLine_.get(), std::size_t(blocksAcross_) * side_ * c, 0);
+
+    std::uint32_t d, e, f;
+    if (!ReadByte(bits, d) || !ReadByte(bits, e) || !ReadByte(bits, f)) return 1;
+    const bool arithmetic = info_.symbolCoder == kEriCoderArithmetic;
+    bool codesFirst;
+    if (arithmetic) {
+        if (d != 0 || f != 0) return 1;
+        codesFirst = true;
+    } else if (info_.symbolCoder == kEriCoderGamma) {
+        if (d != 0 || f != 0 || (e & ~1u) != 0) return 1;
+        codesFirst = (e & 1) != 0;
+    } else {
+        return 1;
+    }
+    const int codeBits = losslessKind_ == 1 ? 6 : 4;
+    const std::size_t blockCount = std::size_t(blocksAcross_) * blocksDown_;
+    if (codesFirst && c > 2) {
+        for (std::size_t i = 0; i < blockCount; ++i) {
+            operationCodes_[i] = static_cast<std::uint8_t>(bits.readBits(codeBits));
+            if (bits.atEnd()) return 1;
+        }
+    }
+    if (bits.readBit() != 0) return 1;
+    if (arithmetic) {
+        if (!bits.setupArithmetic(static_cast<int>(e))) return 1;
+    } else if (codesFirst) {
+        bits.resetGamma();
+    }
+
+    std::int32_t* planes = planes_.get();
+    std::int32_t* symbols = symbols_.get();
+    for (int by = 0; by < blocksDown_; ++by) {
+        std::fill_n(rowAccumulators_.get(), std::size_t(side_) * c, 0);
+        for (int bx = 0; bx < blocksAcross_; ++bx) {
+            std::uint32_t code = 0;
+            if (codesFirst) {
+                code = operationCodes_[std::size_t(by) * blocksAcross_ + bx];
+            } else {
+                if (c > 2) {
+                    code = bits.readBits(codeBits);
+                    if (bits.atEnd()) return 1;
+                }
+                bits.resetGamma();
+            }
+            const std::size_t got = arithmetic ? bits.decodeArithmeticSymbols(symbols, values)
+                                               : bits.decodeGammaSymbols(symbols, values);
+            if (got < values) return 1;
+
+            int colourOperation = 0;
+            int scan = 0;
+            if (c > 2) {
+                if (losslessKind_ == 1) {
+                    if (code < 50) {
+                        colourOperation = kKind1ColourOperations[code % 10];
+                        scan = static_cast<int>(code / 10);
+                    }
+                } else {
+                    colourOperation = static_cast<int>(code & 15);
+                }
+            }
+            if (scan == 0) {
+                std::memcpy(planes, symbols, values * sizeof(std::int32_t));
+            } else {
+                const std::uint32_t* table = scanTables_.get() + std::size_t(scan - 1) * a;
+                for (int k = 0; k < c; ++k) {
+                    const std::int32_t* from = symbols + std::size_t(k) * a;
+                    std::int32_t* to = planes + std::size_t(k) * a;
+                    for (int l = 0; l < a; ++l)
+                        to[table[l]] = from[l];
+                }
+            }
+            if (c > 2) ApplyColourOperation(colourOperation, planes, a);
+            integrate(bx, true);
+            if (const int hook = storeBlock(target, writer, by, bx)) return hook;
+        }
+    }
+    return 0;
+}
+
+int EriImageDecoder::decodeHuffmanBlocks(const EriDecodeTarget& target, EriBitReader& bits) {
+    if (!blocksReady_ || channels_ <= 2 || losslessKind_ != 2 ||
+        info_.symbolCoder != kEriCoderHuffman)
+        return 1;
+    const EriLosslessBlockWriter writer =
+        losslessBlockWriter(target.pixelFormat, target.bitsPerPixel);
+    if (!writer) return 1;
+    const int c = channels_;
+    const int a = area_;
+    const std::size_t values = std::size_t(a) * c;
+    std::fill_n(columnLine_.get(), std::size_t(blocksAcross_) * side_ * c, 0);
+
+    std::uint32_t d, e, f;
+    if (!ReadByte(bits, d) || !ReadByte(bits, e) || !ReadByte(bits, f)) return 1;
+    if (d != 0 || (e & ~1u) != 0 || f != 8) return 1;
+    const bool codesFirst = (e & 1) != 0;
+    EriHuffmanTree& codeTree = *operationTree_;
+    codeTree.clear();
+    const std::size_t blockCount = std::size_t(blocksAcross_) * blocksDown_;
+    if (codesFirst) {
+        for (std::size_t i = 0; i < blockCount; ++i) {
+            std::uint32_t symbol;
+            if (!codeTree.decode(bits, symbol)) return 1;
+            operationCodes_[i] = static_cast<std::uint8_t>(symbol);
+        }
+    }
+    if (bits.readBit() != 0) return 1;
+    bits.setupHuffmanSymbols();
+
+    std::int32_t* planes = planes_.get();
+    std::int32_t* symbols = symbols_.get();
+    for (int by = 0; by < blocksDown_; ++by) {
+        std::fill_n(rowAccumulators_.get(), std::size_t(side_) * c, 0);
+        for (int bx = 0; bx < blocksAcross_; ++bx) {
+            std::uint32_t code;
+            if (codesFirst) {
+                code = operationCodes_[std::size_t(by) * blocksAcross_ + bx];
+            } else if (!codeTree.decode(bits, code)) {
+                return 1;
+            }
+            if (bits.decodeHuffmanSymbols(symbols, values) < values) return 1;
+            const std::uint32_t* table = scanTables_.get() + ((code >> 4) & 3) * values;
+            for (std::size_t i = 0; i < values; ++i)
+                planes[table[i]] = symbols[i];
+            ApplyColourOperation(static_cast<int>(code & 15), planes, a);
+            integrate(bx, (code & 0x40) != 0);
+            if (const int hook = storeBlock(target, writer, by, bx)) return hook;
+        }
+    }
+    return 0;
+}
+
+int EriImageDecoder::decodeRows(const EriDecodeTarget& target, EriBitReader& bits) {
+    if (target.bitsPerPixel != 8) return 1;
+    if (bits.readBits(24) != 0 || bits.atEnd()) return 1;
+    const int width = target.width;
+    std::uint8_t* row = target.pixels;
+
+    if (info_.symbolCoder == kEriCoderArithmetic) {
+        if (!bits.setupArithmetic(8)) return 1;
+        // The symbol buffer of the block decoders may be absent (degree 0).
+        std::unique_ptr<std::int32_t[]> values(new (std::nothrow) std::int32_t[width]);
+        if (!values) return 1;
+        for (int y = 0; y < target.height; ++y, row += target.stride) {
+            if (bits.decodeArithmeticSymbols(values.get(), std::size_t(width)) < std::size_t(width))
+                return 1;
+            for (int x = 0; x < width; ++x)
+                row[x] = static_cast<std::uint8_t>(values[x]);
+            if (const int hook = rowHook(y)) return hook;
+        }
+        return 0;
+    }
+
+    if (info_.symbolCoder == kEriCoderGamma) {
+        bits.resetMoveToFrontTables();
+        for (int y = 0; y < target.height; ++y, row += target.stride) {
+            std::uint8_t* table = bits.moveToFrontTable(256);
+            int previous = -1;
+            for (int x = 0; x < width;) {
+                std::uint32_t g;
+                if (!bits.readGamma(g) || g - 1 > 255) return 1;
+                const std::uint8_t byte = table[g - 1];
+                std::memmove(table + 1, table, g - 1);
+                table[0] = byte;
+                row[x++] = byte;
+                if (byte == previous) {
+                    std::uint32_t r;
+                    if (!bits.readGamma(r)) return 1;
+                    const int repeat = static_cast<int>(std::min<std::uint32_t>(r - 1, width - x));
+                    std::memset(row + x, byte, repeat);
+                    x += repeat;
+                } else {
+                    table = bits.moveToFrontTable(byte);
+                    previous = byte;
+                }
+            }
+            if (const int hook = rowHook(y)) return hook;
+        }
+        return 0;
+    }
+
+    if (info_.symbolCoder == kEriCoderHuffman) {
+        bits.clearHuffmanTrees();
+        int tree = 0;
+        for (int y = 0; y < target.height; ++y, row += target.stride) {
+            int previous = -1;
+            for (int x = 0; x < width;) {
+                std::uint32_t symbol;
+                if (!bits.huffmanTree(tree).decode(bits, symbol)) return 1;
+                const int byte = static_cast<int>(symbol & 0xFF);
+                row[x++] = static_cast<std::uint8_t>(byte);
+                if (byte == previous) {
+                    std::uint32_t run;
+                    if (!bits.huffmanTree(EriBitReader::kRunLengthTree).decode(bits, run, true))
+                        return 1;
+                    if (run == 0 || run - 1 > std::uint32_t(width - x)) return 1;
+                    std::memset(row + x, byte, run - 1);
+                    x += static_cast<int>(run - 1);
+                }
+                previous = byte;
+                tree = byte;
+            }
+            if (const int hook = rowHook(y)) return hook;
+        }
+        return 0;
+    }
+    return 1;
+}
+
+} // namespace pelo

@@ -1,0 +1,93 @@
+// Reconstruction of one lossy ERI macro-block (2s x 2s pixels) from its
+// quantised values: dequantisation, zigzag placement, inverse transform,
+// chroma upsampling and colour conversion into four quarter blocks of
+// blue/green/red(/alpha) planes, and the writers that round them into rows.
+// Knows nothing of the bit stream.
+#pragma once
+
+#include "eri/EriImageInfo.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace pelo {
+
+// Most blocks a macro-block holds: full-resolution chroma with alpha.
+inline constexpr int kMaxEriLossyBlocks = 16;
+
+// Blocks per macro-block for a chroma sampling code (alpha adds four), or 0
+// for an unknown code.
+int EriLossyBlockCount(std::uint32_t chromaSampling, bool alpha);
+
+// Position (y * side + x) of each zigzag index: (0,0), (1,0), (0,1), (0,2),
+// (1,1), (2,0), ... alternating diagonals. side * side entries.
+void MakeEriZigzag(int side, std::uint16_t* positions);
+
+class EriLossyMacroBlock {
+public:
+    // degree 3..5, a known chroma code; q0 and q1 the frame's luma and chroma
+    // DC step bytes. False for anything else.
+    bool init(int degree, std::uint32_t chromaSampling, bool alpha, std::uint8_t lumaStep,
+              std::uint8_t chromaStep);
+
+    int side() const { return side_; }
+    int area() const { return area_; }
+    int blockCount() const { return blocks_; }
+    bool hasAlpha() const { return alpha_; }
+
+    // dc: the predicted DC value of each block; ac: (area - 1) * blocks values
+    // ordered by zigzag index first (from 1) and block second; params: the
+    // macro-block's four step bytes. Fills the four quarter blocks.
+    void reconstruct(const std::int64_t* dc, const std::int32_t* ac, const std::uint8_t* params);
+
+    // Plane channel (0 blue, 1 green, 2 red, 3 alpha) of quarter block
+    // quarter (0 top-left, 1 top-right, 2 bottom-left, 3 bottom-right, in
+    // stream rows), side x side values with a row pitch of side.
+    const float* plane(int channel, int quarter) const {
+        return output_.get() + (static_cast<std::size_t>(quarter) * 4 + channel) * area_;
+    }
+
+private:
+    void colourConvert(int quarter);
+
+    int side_ = 0;
+    int area_ = 0;
+    int blocks_ = 0;
+    int chromaPerChannel_ = 0;
+    bool alpha_ = false;
+    float lumaDcFactor_ = 0;
+    float chromaDcFactor_ = 0;
+    std::unique_ptr<std::uint16_t[]> zigzag_;
+    std::unique_ptr<float[]> coefficients_; // blocks x area, transformed in place
+    std::unique_ptr<float[]> output_;       // 4 quarters x 4 channels x area
+    std::unique_ptr<float[]> chroma_[2];    // upsampled U and V of one quarter
+};
+
+// Rounds (ties to even), clamps to 0..255 and stores columns x rows pixels
+// of one quarter block: bytes 0, 1, 2 from planes 0, 1, 2 every step bytes,
+// and with alpha byte 3 from plane 3. The destination advances by stride
+// bytes per row.
+using EriLossyWriter = void (*)(const EriLossyMacroBlock& block, int quarter, std::uint8_t* dest,
+                                std::ptrdiff_t stride, int columns, int rows, int step);
+
+void WriteEriLossy3(const EriLossyMacroBlock& block, int quarter, std::uint8_t* dest,
+                    std::ptrdiff_t stride, int columns, int rows, int step);
+void WriteEriLossy4(const EriLossyMacroBlock& block, int quarter, std::uint8_t* dest,
+                    std::ptrdiff_t stride, int columns, int rows, int step);
+
+// The writer for a target's pixel format and bits per pixel: 24 or 32 bits;
+// with the alpha flag 32 bits only. Null when there is none.
+EriLossyWriter SelectEriLossyWriter(std::uint32_t pixelFormat, std::uint32_t bitsPerPixel);
+
+// Nearest integer (ties to even) of v clamped to 0..255; NaN gives 0.
+inline std::uint8_t EriRoundToByte(float v) {
+    v = v > 0.0f ? v : 0.0f;
+    v = v < 255.0f ? v : 255.0f;
+    // Adding 2^23 leaves no fraction bits, so the default rounding of the
+    // addition rounds to the nearest integer, ties to even.
+    const float rounded = (v + 8388608.0f) - 8388608.0f;
+    return static_cast<std::uint8_t>(rounded);
+}
+
+} // namespace pelo

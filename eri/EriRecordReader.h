@@ -1,0 +1,108 @@
+// The ERI record container: a 64-byte preamble, then a tree of named,
+// length-prefixed records. The reader collects the header records and then
+// serves as a byte stream limited to the current record ("ImageFrm").
+#pragma once
+
+#include "eri/EriByteStream.h"
+#include "eri/EriImageInfo.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pelo {
+
+inline constexpr std::size_t kEriPreambleSize = 64;
+inline constexpr std::uint8_t kEriMagic[8] = {0x45, 0x6E, 0x74, 0x69, 0x73, 0x1A, 0x00, 0x00};
+inline constexpr std::uint32_t kEriFileKind = 0x03000100;
+inline constexpr std::uint32_t kEriMaxFileVersion = 0x00020100;
+inline constexpr std::size_t kEriRecordHeaderSize = 16;
+
+// Flag word bits.
+inline constexpr std::uint32_t kEriHasFileHeader = 1u << 0;
+inline constexpr std::uint32_t kEriHasPreviewInfo = 1u << 1;
+inline constexpr std::uint32_t kEriHasImageInfo = 1u << 2;
+inline constexpr std::uint32_t kEriHasSoundInfo = 1u << 3;
+inline constexpr std::uint32_t kEriHasCopyright = 1u << 4;
+inline constexpr std::uint32_t kEriHasDescription = 1u << 5;
+inline constexpr std::uint32_t kEriHasPalette = 1u << 6;
+
+struct EriFileHeader {
+    std::uint32_t version = 0;
+    std::uint32_t fields[4] = {};
+};
+static_assert(sizeof(EriFileHeader) == 20);
+
+// One open record. The root has an empty id.
+struct EriRecordFrame {
+    std::array<char, 8> id{};
+    std::uint64_t declaredLength = 0;
+    std::uint64_t start = 0; // absolute position of the content
+    std::uint64_t end = 0;   // absolute end of the content
+};
+
+// Eight-byte ids, e.g. EriRecordId("Header  ").
+using EriRecordId = std::array<char, 8>;
+constexpr EriRecordId MakeEriRecordId(const char (&text)[9]) {
+    return {text[0], text[1], text[2], text[3], text[4], text[5], text[6], text[7]};
+}
+
+class EriRecordReader final : public EriByteStream {
+public:
+    enum Depth { kPreamble = 0, kHeaders = 1, kStream = 2, kImageFrame = 3 };
+
+    EriRecordReader() = default;
+    ~EriRecordReader() override;
+    EriRecordReader(const EriRecordReader&) = delete;
+    EriRecordReader& operator=(const EriRecordReader&) = delete;
+
+    // The stream is borrowed and must outlive the reader's use.
+    bool open(EriByteStream& stream, int depth);
+    // The next record inside the current one; with an id, others are skipped.
+    bool descend(const EriRecordId* id = nullptr);
+    bool descend(const EriRecordId& id) { return descend(&id); }
+    // Seeks to the current record's end and makes its parent current.
+    void ascend();
+    // Frees the record frames; the stream stays open.
+    void close();
+
+    // Within the current record.
+    std::size_t read(void* buffer, std::size_t count) override;
+    std::uint64_t length() override;
+    std::uint64_t position() override;
+    void seek(std::uint64_t position) override;
+
+    std::uint32_t flags() const { return flags_; }
+    const EriFileHeader& fileHeader() const { return fileHeader_; }
+    const EriImageInfo& previewInfo() const { return previewInfo_; }
+    const EriImageInfo& imageInfo() const { return imageInfo_; }
+    const std::uint8_t* soundInfo() const { return soundInfo_; }
+    const std::uint8_t* colourTable() const { return colourTable_; }
+    // UTF-8 (converted from UTF-16LE when the record starts with FF FE).
+    const std::string& copyright() const { return copyright_; }
+    const std::string& description() const { return description_; }
+    // Innermost first frame is back(); empty before open.
+    const std::vector<EriRecordFrame>& frames() const { return frames_; }
+
+private:
+    bool readHeaderRecords();
+    bool readText(std::string& text);
+
+    EriByteStream* stream_ = nullptr;
+    std::vector<EriRecordFrame> frames_;
+    std::uint32_t flags_ = 0;
+    EriFileHeader fileHeader_{};
+    EriImageInfo previewInfo_{};
+    EriImageInfo imageInfo_{};
+    std::uint8_t soundInfo_[40] = {};
+    std::uint8_t colourTable_[1024] = {};
+    std::string copyright_;
+    std::string description_;
+};
+
+// Text of an ERI text record: UTF-16LE after FF FE, else narrow bytes as they are.
+std::string DecodeEriText(const std::uint8_t* bytes, std::size_t size);
+
+} // namespace pelo

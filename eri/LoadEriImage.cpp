@@ -1,0 +1,99 @@
+#include "eri/LoadEriImage.h"
+
+#include "eri/EriBitReader.h"
+#include "eri/EriByteStream.h"
+#include "eri/EriImageDecoder.h"
+#include "eri/EriRecordReader.h"
+#include "image/Allocation.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace pelo {
+
+namespace {
+
+struct FreeBytes {
+    void operator()(std::uint8_t* p) const { std::free(p); }
+};
+
+} // namespace
+
+bool LoadEriImage(const std::string& path, PackedDibPtr& block) {
+    EriFileStream file;
+    if (!file.open(path)) return false;
+    return LoadEriImage(file, block);
+}
+
+bool LoadEriImage(EriByteStream& stream, PackedDibPtr& block) {
+    EriRecordReader records;
+    if (!records.open(stream, EriRecordReader::kImageFrame)) return false;
+    EriBitReader bits(records, EriBitReader::kDefaultBufferBytes);
+    EriImageDecoder decoder;
+    const EriImageInfo& info = records.imageInfo();
+    if (decoder.setup(info) != 0) return false;
+
+    // setup has bounded the size: at most 2^28 pixels of 1 to 4 bytes.
+    const int bitCount = static_cast<int>(info.bitsPerPixel);
+    const std::int32_t width = info.width;
+    const std::int32_t height = static_cast<std::int32_t>(std::llabs(std::int64_t{info.height}));
+    const std::size_t stride =
+        ((std::size_t(bitCount) * std::size_t(width)) / 8 + 3) & ~std::size_t{3};
+    const auto pixelBytes = CheckedImageBytes(static_cast<std::int64_t>(stride), height, 1);
+    if (!pixelBytes) return false;
+    // Zero-filled: pad bytes, and the fourth byte of 32-bit colour pixels.
+    std::unique_ptr<std::uint8_t, FreeBytes> staging(
+        static_cast<std::uint8_t*>(std::calloc(*pixelBytes == 0 ? 1 : *pixelBytes, 1)));
+    if (!staging) return false;
+
+    EriDecodeTarget target;
+    target.pixelFormat = info.pixelFormat;
+    target.pixels = staging.get();
+    target.width = width;
+    target.height = height;
+    target.bitsPerPixel = info.bitsPerPixel;
+    target.stride = static_cast<std::ptrdiff_t>(stride);
+    if (decoder.decode(target, bits, false) != 0) return false;
+
+    // A 32-bit colour picture without an alpha channel is opaque; its fourth
+    // byte would otherwise read as alpha 0 and make it fully transparent.
+    if (bitCount == 32 && !info.hasAlpha()) {
+        for (std::int32_t y = 0; y < height; ++y) {
+            std::uint8_t* row = staging.get() + std::size_t(y) * stride;
+            for (std::int32_t x = 0; x < width; ++x)
+                row[4 * std::size_t(x) + 3] = 255;
+        }
+    }
+
+    const std::size_t tableBytes = bitCount == 8 ? 1024 : 0;
+    const std::size_t total = kDibHeaderSize + tableBytes + *pixelBytes;
+    if (!block) {
+        block.reset(new (std::nothrow) PackedDib);
+        if (!block) return false;
+    }
+    if (!block->Reserve(total)) return false;
+    BitmapInfoHeader header;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biPlanes = 1;
+    header.biBitCount = static_cast<std::uint16_t>(bitCount);
+    header.biCompression = kBiRgb;
+    header.biSizeImage = static_cast<std::uint32_t>(*pixelBytes);
+    block->header() = header;
+    if (bitCount == 8) {
+        std::uint8_t* table = block->colourTable();
+        if (info.pixelFormat == kEriFormatGrey) {
+            for (int i = 0; i < 256; ++i) {
+                table[4 * i] = table[4 * i + 1] = table[4 * i + 2] = static_cast<std::uint8_t>(i);
+                table[4 * i + 3] = 0;
+            }
+        } else {
+            std::memcpy(table, records.colourTable(), 1024);
+        }
+    }
+    std::memcpy(block->pixels(), staging.get(), *pixelBytes);
+    return true;
+}
+
+} // namespace pelo
