@@ -1,0 +1,12 @@
+// The desktop program: one modal dialog; the process ends when it closes.
+#include "app/PeloApp.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Pelo"));
+    QApplication::setDesktopFileName(QStringLiteral("pelo"));
+    pelo::CPeloApp app;
+    return app.InitInstance();
+}
