@@ -1,6 +1,7 @@
 #include "app/AboutDlg.h"
 
 #include "app/DialogUnits.h"
+#include "app/Resources.h"
 
 #include <QIcon>
 #include <QLabel>
@@ -9,6 +10,7 @@
 namespace pelo {
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+    LoadResources();
     setObjectName(QStringLiteral("100"));
     setWindowTitle(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報 Pelo"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -26,11 +28,10 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     auto* version = new QLabel(QStringLiteral("Pelo Version 1.0"), this);
     version->setGeometry(DialogRect(du, 40, 10, 119, 8));
 
-    auto* notice =
-        new QLabel(QStringLiteral("透過画像の輪郭のギザギザをなめらかにする一括変換ツール\n"
-                                  "ERI 画像の読み込み: このプログラムのために書かれた"
-                                  "デコーダー\n(ERI 形式の公開された仕様による)"),
-                   this);
+    auto* notice = new QLabel(QStringLiteral("輪郭のギザギザをなめらかにする一括変換ツール\n"
+                                             "ERI 画像デコーダー: このプログラムの独自実装\n"
+                                             "(公開されている ERI 形式の仕様から作成)"),
+                              this);
     notice->setGeometry(DialogRect(du, 40, 25, 172, 40));
     notice->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     notice->setWordWrap(true);

@@ -6,6 +6,7 @@
 #include "app/DialogUnits.h"
 #include "app/MessageBoxes.h"
 #include "app/PeloApp.h"
+#include "app/Resources.h"
 #include "cli/BatchFiles.h"
 
 #include <QAction>
@@ -42,6 +43,7 @@ CPeloDlg::CPeloDlg(CPeloApp& app, std::function<CodecFormats()> codec, QWidget* 
     setWindowTitle(QStringLiteral("Pelo -アンチエイリアジング-"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
+    LoadResources();
     setWindowIcon(QIcon(QStringLiteral(":/pelo/pelo.png")));
     BuildControls();
 }

@@ -1,10 +1,12 @@
 // Shows the main dialog with a small sample folder, then the detail dialog,
 // and saves a picture of each window for the README. Run it under an X
 // server: app/tools/make-screenshots.sh.
+#include "app/AboutDlg.h"
 #include "app/DetailSetDlg.h"
 #include "app/PeloApp.h"
 #include "app/PeloDlg.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QImage>
@@ -64,7 +66,16 @@ int main(int argc, char** argv) {
                     ok = Grab(detail, out + QStringLiteral("/detail-dialog.png")) && ok;
                     detail->reject();
                 }
-            dialog.done(0);
+            QTimer::singleShot(1500, &dialog, [&] {
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (auto* about = qobject_cast<pelo::CAboutDlg*>(w);
+                        about && about->isVisible()) {
+                        ok = Grab(about, out + QStringLiteral("/about-box.png")) && ok;
+                        about->reject();
+                    }
+                dialog.done(0);
+            });
+            dialog.findChild<QAction*>(QStringLiteral("16"))->trigger();
         });
         dialog.findChild<QPushButton*>(QStringLiteral("4"))->click();
     });

@@ -82,6 +82,7 @@ TEST_F(PeloDlgTest, FirstStartDefaults) {
     EXPECT_EQ(s.hueThreshold, 100u);
     EXPECT_EQ(Child<QProgressBar>(&dlg, "1000")->value(), 0);
     EXPECT_TRUE(Button(&dlg, "1")->isDefault());
+    EXPECT_FALSE(dlg.windowIcon().isNull());
 }
 
 // A whole program start: the application runs its dialog, `interact` plays
