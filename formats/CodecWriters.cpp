@@ -28,12 +28,19 @@ bool ExactPalette(const QImage& image, Palette& palette) {
     const int w = image.width(), h = image.height();
     palette.indices.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
     std::size_t at = 0;
+    std::uint32_t lastKey = 0xFFFFFFFFu; // no pixel has this key
+    std::uint8_t lastIndex = 0;
     for (int y = 0; y < h; ++y) {
         const auto* row = reinterpret_cast<const std::uint32_t*>(image.constScanLine(y));
         for (int x = 0; x < w; ++x) {
             const std::uint32_t argb = row[x];
             // All fully transparent pixels share one key outside the colour range.
             const std::uint32_t key = (argb >> 24) == 0 ? 0xFF000000u : (argb & 0xFFFFFFu);
+            // Flat art repeats its neighbour's colour most of the time.
+            if (key == lastKey) {
+                palette.indices[at++] = lastIndex;
+                continue;
+            }
             auto found = index.find(key);
             if (found == index.end()) {
                 if (index.size() == 256) return false;
@@ -50,6 +57,8 @@ bool ExactPalette(const QImage& image, Palette& palette) {
                 palette.colours.push_back(c);
             }
             palette.indices[at++] = found->second;
+            lastKey = key;
+            lastIndex = found->second;
         }
     }
     return true;
