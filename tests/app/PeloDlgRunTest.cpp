@@ -313,3 +313,39 @@ TEST_F(DialogRun, RunUsesTheFolderTextsAsTheyStandWhenPressed) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(DialogRun, UnparsableThresholdIsReportedAndTheRunGoesOn) {
+    Touch(input / "a.png");
+    Profile("*.PNG", "*.TGA");
+    CPeloApp app(profile);
+    CPeloDlg dlg(app, pelo::test::UsualCodec);
+    dlg.OnInitDialog();
+    int runs = 0;
+    dlg.setEntryRunner([&](bool, const std::string&, const std::string&) { ++runs; });
+    dlg.findChild<QLineEdit*>("1009")->setText("four");
+    pelo::test::ModalWatcher watcher;
+    dlg.BatchRun();
+    EXPECT_EQ(watcher.messages(), (QStringList{"正の整数を入力してください。", "完了"}));
+    EXPECT_EQ(runs, 1);
+    // The member kept its value and the edit shows it again.
+    EXPECT_EQ(dlg.state().settings.detectThreshold, 4u);
+    EXPECT_EQ(dlg.findChild<QLineEdit*>("1009")->text(), "4");
+}
+
+TEST_F(DialogRun, PerFileMessagesAppearAsBoxesOverTheDialog) {
+    Profile("*.PNG", "*.TGA");
+    CPeloApp app(profile);
+    CPeloDlg dlg(app, pelo::test::UsualCodec);
+    dlg.OnInitDialog();
+    dlg.setEntryRunner([&](bool, const std::string&, const std::string&) {});
+    pelo::test::ModalWatcher watcher;
+    dlg.BatchRun();
+    ASSERT_NE(dlg.session().sink, nullptr);
+    dlg.session().sink->ShowMessage("Error: Can not open a file, x.psd code=3");
+    EXPECT_EQ(watcher.messages(),
+              (QStringList{"完了", "Error: Can not open a file, x.psd code=3"}));
+}
+
+} // namespace
