@@ -1,0 +1,110 @@
+#include "image/ColourSmoother.h"
+
+#include <cstring>
+
+namespace pelo {
+
+namespace {
+
+inline std::uint32_t ColourOf(const std::uint8_t* p) {
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16;
+}
+
+inline std::size_t Slot(std::uint64_t tag, int bits) {
+    return static_cast<std::size_t>((tag * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+}
+
+} // namespace
+
+int ColourSmoother::Run(const ImageView& view, const AntiAliasParams& params) {
+    baseWeight_ = kBaseWeight;
+    StepWorkArea work;
+    if (!view.pixels || !work.Allocate(view)) return status_ = view.pixels ? kImageNoWorkArea : 0;
+
+    f_ = params.detectThreshold;
+    if (f_ <= 0) return status_ = work.Free();
+
+    settings_.detectThreshold = f_;
+    // Gamma 0 has no usable inverse; it is treated like a negative one, and
+    // so is a gamma that is not a number.
+    settings_.gamma = params.gamma > 0.0 ? params.gamma : 0.7;
+    settings_.redLift = params.redLift;
+    settings_.redThreshold = static_cast<std::uint32_t>(params.redThreshold);
+    settings_.purpleLift = params.purpleLift;
+    settings_.purpleThreshold = static_cast<std::uint32_t>(params.purpleThreshold);
+    settings_.hueInfluence = params.hueInfluence;
+    settings_.hueThreshold = static_cast<std::uint32_t>(params.hueThreshold);
+
+    StepArea area;
+    // Above 255 every sample is in class 0: no block can show a step.
+    if (f_ <= 255 && StepWorkArea::AreaOf(view, params, area)) {
+        if (!work.AllocateKeys()) return status_ = kImageNoWorkArea;
+        mixes_.reset(new (std::nothrow) MixEntry[std::size_t{1} << kMixBits]);
+        terms_.reset(new (std::nothrow) TermsEntry[std::size_t{1} << kTermsBits]);
+        if (!mixes_ || !terms_) {
+            std::fputs("作業領域の確保に失敗しました\n", stderr);
+            return status_ = kImageNoWorkArea;
+        }
+        FillClassTable(classes_[0], f_, 0);
+        FillClassTable(classes_[1], f_, 8);
+        FillClassTable(classes_[2], f_, 16);
+        StepSmoother<ColourSmoother> scan(*this, view.pixels, work.pixels(), view.width, area,
+                                          work.keysA(), work.keysB());
+        scan.Run();
+        std::memcpy(view.pixels, work.pixels(), work.bytes());
+        mixes_.reset();
+        terms_.reset();
+    }
+    return status_ = work.Free();
+}
+
+void ColourSmoother::KeyRow(const std::uint8_t* row, std::uint32_t* keys, int n) const {
+    const std::uint32_t* c0 = classes_[0];
+    const std::uint32_t* c1 = classes_[1];
+    const std::uint32_t* c2 = classes_[2];
+    if (f_ == 1) {
+        for (int i = 0; i < n; ++i, row += 4)
+            keys[i] = ColourOf(row);
+        return;
+    }
+    for (int i = 0; i < n; ++i, row += 4)
+        keys[i] = c0[row[0]] | c1[row[1]] | c2[row[2]];
+}
+
+const ColourTerms& ColourSmoother::Terms(std::uint32_t colour) {
+    const std::uint32_t tag = colour | 1u << 24;
+    TermsEntry& e = terms_[Slot(tag, kTermsBits)];
+    if (e.tag != tag) {
+        e.tag = tag;
+        e.terms =
+            MakeColourTerms(static_cast<int>(colour >> 16), static_cast<int>((colour >> 8) & 255),
+                            static_cast<int>(colour & 255), settings_);
+    }
+    return e.terms;
+}
+
+void ColourSmoother::Blend(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w) {
+    if (w <= 0 || w >= 256) {
+        blendColour(s, t, dst, w, settings_);
+        return;
+    }
+    const std::uint32_t sc = ColourOf(s);
+    const std::uint32_t tc = ColourOf(t);
+    const std::uint64_t tag = std::uint64_t{1} << 63 | std::uint64_t{sc} << 32 |
+                              std::uint64_t{tc} << 8 | static_cast<std::uint64_t>(w);
+    MixEntry& e = mixes_[Slot(tag, kMixBits)];
+    if (e.tag != tag) {
+        // Copy the source terms: the second lookup may evict the first.
+        const ColourTerms st = Terms(sc);
+        const ColourTerms& tt = Terms(tc);
+        std::uint8_t out[3];
+        MixColour(st, tt, w, settings_.gamma, out);
+        e.tag = tag;
+        e.bgr = std::uint32_t{out[0]} | std::uint32_t{out[1]} << 8 | std::uint32_t{out[2]} << 16;
+    }
+    dst[0] = static_cast<std::uint8_t>(e.bgr);
+    dst[1] = static_cast<std::uint8_t>(e.bgr >> 8);
+    dst[2] = static_cast<std::uint8_t>(e.bgr >> 16);
+}
+
+} // namespace pelo
