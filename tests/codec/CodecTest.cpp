@@ -193,6 +193,26 @@ TEST(CodecLoad, TgaOfEveryOrientationAndPackingDecodes) {
     EXPECT_NE(error.find("truncated"), std::string::npos) << error;
 }
 
+TEST(CodecLoad, ColourMappedAndGreyTgaMatchAnotherReader) {
+    TempDir dir;
+    Bytes rgba = MixedRgba(6, 5);
+    for (std::size_t i = 3; i < rgba.size(); i += 4)
+        rgba[i] = 255;
+    WriteWithImageMagick(dir, rgba, 6, 5, "mapped.tga", "-type Palette");
+    WriteWithImageMagick(dir, rgba, 6, 5, "mapped-rle.tga", "-type Palette -compress RLE");
+    WriteWithImageMagick(dir, rgba, 6, 5, "grey.tga", "-colorspace Gray");
+    WriteWithImageMagick(dir, rgba, 6, 5, "grey-rle.tga", "-colorspace Gray -compress RLE");
+    for (const std::string name : {"mapped.tga", "mapped-rle.tga", "grey.tga", "grey-rle.tga"}) {
+        PackedDibPtr block;
+        std::string error;
+        ASSERT_TRUE(Load(dir.file(name), block, &error));
+        ASSERT_EQ(block->header().biWidth, 6) << name << ": " << error;
+        Bytes expected;
+        ASSERT_TRUE(ReadWithImageMagick(dir.file(name), 6, 5, expected)) << name;
+        EXPECT_EQ(BlockRgba(*block), expected) << name;
+    }
+}
+
 TEST(CodecLoad, LowerCaseSvgIsAMetafileDrawnAt720x540) {
     TempDir dir;
     const std::string svg =

@@ -1,0 +1,22 @@
+// The codec's own decoding steps that need no Qt: the TGA decoder and the
+// completeness checks run before Qt's decoders.
+#pragma once
+
+#include "image/PackedDib.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace pelo::codec {
+
+// TGA types 1, 2, 3, 9, 10 and 11 into a 32-bit bottom-up block. False with
+// error set for anything malformed or truncated.
+bool DecodeTga(const std::uint8_t* data, std::size_t size, PackedDibPtr& block, std::string& error);
+
+// Structural checks that catch files the decoders would return part of:
+// a PNG must reach its IEND chunk, a JPEG its end marker after the last scan.
+// Other data passes. False with error set when the file is cut short.
+bool CheckComplete(const std::uint8_t* data, std::size_t size, std::string& error);
+
+} // namespace pelo::codec
