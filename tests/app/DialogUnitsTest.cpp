@@ -15,20 +15,6 @@ TEST(DialogUnits, QuarterWidthAndEighthHeightRoundedHalfUp) {
     EXPECT_EQ(pelo::DialogSize(units, 190, 229), QSize(285, 372));
 }
 
-TEST(DialogUnits, BaseUnitsComeFromTheLettersOfTheFont) {
-    const QFont font = pelo::DetailDialogFont();
-    const QFontMetrics metrics(font);
-    int sum = 0;
-    for (char c = 'A'; c <= 'Z'; ++c)
-        sum += metrics.horizontalAdvance(QChar(c));
-    for (char c = 'a'; c <= 'z'; ++c)
-        sum += metrics.horizontalAdvance(QChar(c));
-    const pelo::DialogBaseUnits units = pelo::BaseUnitsFor(font);
-    // Rounded average of 52 letters, within the kerning of the whole string.
-    EXPECT_NEAR(units.x, sum / 52.0, 1.0);
-    EXPECT_EQ(units.y, metrics.height());
-}
-
 TEST(DialogUnits, DetailDialogPlacesItsButtonsByTheTemplate) {
     pelo::CDetailSetDlg dialog;
     const pelo::DialogBaseUnits units = pelo::BaseUnitsFor(dialog.font());

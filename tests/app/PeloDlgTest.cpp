@@ -17,6 +17,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -303,6 +304,17 @@ TEST_F(PeloDlgTest, PreviewDoesNothing) {
     EXPECT_TRUE(watcher.messages().isEmpty());
     EXPECT_EQ(dlg.state().inputFolder, before.inputFolder);
     EXPECT_EQ(Child<QProgressBar>(&dlg, "1000")->value(), 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST(CPeloApp, ProfileIsNamedAfterTheExecutableInTheConfigFolder) {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    ASSERT_NE(config, nullptr);
+    CPeloApp app;
+    EXPECT_EQ(app.profile().path(), std::string(config) + "/app_tests.INI");
 }
 
 } // namespace
