@@ -73,6 +73,9 @@ bool EriLossyMacroBlock::init(int degree, std::uint32_t chromaSampling, bool alp
             return false;
         }
         MakeEriZigzag(side, zigzag_.get());
+        for (int q = 0; q < 4; ++q)
+            for (int c = 0; c < 4; ++c)
+                planes_[q][c] = output_.get() + (static_cast<std::size_t>(q) * 4 + c) * area;
     }
     side_ = side;
     area_ = area;
@@ -187,41 +190,41 @@ void EriLossyMacroBlock::colourConvert(int quarter) {
     }
 }
 
-void WriteEriLossy3(const EriLossyMacroBlock& block, int quarter, std::uint8_t* dest,
-                    std::ptrdiff_t stride, int columns, int rows, int step) {
-    const int s = block.side();
-    const float* p0 = block.plane(0, quarter);
-    const float* p1 = block.plane(1, quarter);
-    const float* p2 = block.plane(2, quarter);
-    for (int y = 0; y < rows; ++y, dest += stride) {
-        std::uint8_t* out = dest;
-        for (int x = 0; x < columns; ++x, out += step) {
-            out[0] = EriRoundToByte(p0[y * s + x]);
-            out[1] = EriRoundToByte(p1[y * s + x]);
-            out[2] = EriRoundToByte(p2[y * s + x]);
+void WriteEriLossy3(std::uint8_t* destination, std::ptrdiff_t stride, int columns, int rows,
+                    const float* const* planes, int side, int pixelStep) {
+    const float* p0 = planes[0];
+    const float* p1 = planes[1];
+    const float* p2 = planes[2];
+    for (int y = 0; y < rows; ++y, destination += stride) {
+        std::uint8_t* out = destination;
+        const int row = y * side;
+        for (int x = 0; x < columns; ++x, out += pixelStep) {
+            out[0] = EriRoundToByte(p0[row + x]);
+            out[1] = EriRoundToByte(p1[row + x]);
+            out[2] = EriRoundToByte(p2[row + x]);
         }
     }
 }
 
-void WriteEriLossy4(const EriLossyMacroBlock& block, int quarter, std::uint8_t* dest,
-                    std::ptrdiff_t stride, int columns, int rows, int /*step*/) {
-    const int s = block.side();
-    const float* p0 = block.plane(0, quarter);
-    const float* p1 = block.plane(1, quarter);
-    const float* p2 = block.plane(2, quarter);
-    const float* p3 = block.plane(3, quarter);
-    for (int y = 0; y < rows; ++y, dest += stride) {
-        std::uint8_t* out = dest;
+void WriteEriLossy4(std::uint8_t* destination, std::ptrdiff_t stride, int columns, int rows,
+                    const float* const* planes, int side, int /*pixelStep*/) {
+    const float* p0 = planes[0];
+    const float* p1 = planes[1];
+    const float* p2 = planes[2];
+    const float* p3 = planes[3];
+    for (int y = 0; y < rows; ++y, destination += stride) {
+        std::uint8_t* out = destination;
+        const int row = y * side;
         for (int x = 0; x < columns; ++x, out += 4) {
-            out[0] = EriRoundToByte(p0[y * s + x]);
-            out[1] = EriRoundToByte(p1[y * s + x]);
-            out[2] = EriRoundToByte(p2[y * s + x]);
-            out[3] = EriRoundToByte(p3[y * s + x]);
+            out[0] = EriRoundToByte(p0[row + x]);
+            out[1] = EriRoundToByte(p1[row + x]);
+            out[2] = EriRoundToByte(p2[row + x]);
+            out[3] = EriRoundToByte(p3[row + x]);
         }
     }
 }
 
-EriLossyWriter SelectEriLossyWriter(std::uint32_t pixelFormat, std::uint32_t bitsPerPixel) {
+EriLossyBlockWriter SelectEriLossyWriter(std::uint32_t pixelFormat, std::uint32_t bitsPerPixel) {
     if (bitsPerPixel != 24 && bitsPerPixel != 32) return nullptr;
     if (pixelFormat & kEriAlphaFlag) return bitsPerPixel == 32 ? WriteEriLossy4 : nullptr;
     return WriteEriLossy3;

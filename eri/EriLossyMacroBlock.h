@@ -5,6 +5,7 @@
 // Knows nothing of the bit stream.
 #pragma once
 
+#include "eri/EriImageDecoder.h"
 #include "eri/EriImageInfo.h"
 
 #include <cstddef>
@@ -44,9 +45,9 @@ public:
     // Plane channel (0 blue, 1 green, 2 red, 3 alpha) of quarter block
     // quarter (0 top-left, 1 top-right, 2 bottom-left, 3 bottom-right, in
     // stream rows), side x side values with a row pitch of side.
-    const float* plane(int channel, int quarter) const {
-        return output_.get() + (static_cast<std::size_t>(quarter) * 4 + channel) * area_;
-    }
+    const float* plane(int channel, int quarter) const { return planes_[quarter][channel]; }
+    // The four planes of a quarter block, as the block writers take them.
+    const float* const* planes(int quarter) const { return planes_[quarter]; }
 
 private:
     void colourConvert(int quarter);
@@ -62,23 +63,22 @@ private:
     std::unique_ptr<float[]> coefficients_; // blocks x area, transformed in place
     std::unique_ptr<float[]> output_;       // 4 quarters x 4 channels x area
     std::unique_ptr<float[]> chroma_[2];    // upsampled U and V of one quarter
+    const float* planes_[4][4] = {};
 };
 
-// Rounds (ties to even), clamps to 0..255 and stores columns x rows pixels
-// of one quarter block: bytes 0, 1, 2 from planes 0, 1, 2 every step bytes,
-// and with alpha byte 3 from plane 3. The destination advances by stride
-// bytes per row.
-using EriLossyWriter = void (*)(const EriLossyMacroBlock& block, int quarter, std::uint8_t* dest,
-                                std::ptrdiff_t stride, int columns, int rows, int step);
-
-void WriteEriLossy3(const EriLossyMacroBlock& block, int quarter, std::uint8_t* dest,
-                    std::ptrdiff_t stride, int columns, int rows, int step);
-void WriteEriLossy4(const EriLossyMacroBlock& block, int quarter, std::uint8_t* dest,
-                    std::ptrdiff_t stride, int columns, int rows, int step);
+// The lossy block writers (EriLossyBlockWriter): round each value to the
+// nearest integer (ties to even), clamp it to 0..255 and store columns x rows
+// pixels, the destination advancing by stride per row. Three channels: bytes
+// 0, 1, 2 from planes 0, 1, 2 every pixelStep bytes. Four channels: bytes 0..3
+// from planes 0..3, four bytes per pixel.
+void WriteEriLossy3(std::uint8_t* destination, std::ptrdiff_t stride, int columns, int rows,
+                    const float* const* planes, int side, int pixelStep);
+void WriteEriLossy4(std::uint8_t* destination, std::ptrdiff_t stride, int columns, int rows,
+                    const float* const* planes, int side, int pixelStep);
 
 // The writer for a target's pixel format and bits per pixel: 24 or 32 bits;
 // with the alpha flag 32 bits only. Null when there is none.
-EriLossyWriter SelectEriLossyWriter(std::uint32_t pixelFormat, std::uint32_t bitsPerPixel);
+EriLossyBlockWriter SelectEriLossyWriter(std::uint32_t pixelFormat, std::uint32_t bitsPerPixel);
 
 // Nearest integer (ties to even) of v clamped to 0..255; NaN gives 0.
 inline std::uint8_t EriRoundToByte(float v) {
