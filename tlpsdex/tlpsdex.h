@@ -1,0 +1,94 @@
+/* The PSD library's C interface. One input and one output document are
+ * open at a time per thread; calls take no handle. */
+#ifndef TLPSDEX_H
+#define TLPSDEX_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Byte-compatible with pelo::PsdLayerInfo (112 bytes). */
+typedef struct TlPsdRect {
+    int32_t left, top, right, bottom;
+} TlPsdRect;
+
+typedef struct TlPsdLayerInfo {
+    int32_t index;     /* -1 merged image, 0..count-1 layer, bottom layer first */
+    int32_t reserved1; /* -1 */
+    TlPsdRect rect;    /* canvas pixels */
+    char name[68];     /* UTF-8, zero-terminated, cut at a character boundary */
+    int32_t visible;   /* 1 shown; 0 hidden (itself or an enclosing group) */
+    char blendMode[8]; /* four-letter key, zero-terminated */
+    int32_t opacity;   /* 0..255 */
+    int32_t reserved2; /* 255 */
+} TlPsdLayerInfo;
+
+/* Open modes. */
+#define TLPSD_LOAD_BGRA8 2000 /* deliver pixels as 8-bit blue, green, red, alpha */
+#define TLPSD_SAVE_RGB8 1000  /* write an 8-bit RGB document, format version 1 */
+
+/* Save options: seven int32 values.
+ * [1] flags: bit 15 marks the flags as valid, bit 0 writes Unicode names;
+ * [3] channel compression: 0 raw, 1 run-length;
+ * [5] merged transparency: 0 none, 2 first alpha channel, colours matted on white;
+ * the others are reserved and must be 0. A null pointer means 0, 32769, 0, 1, 0, 2, 0. */
+#define TLPSD_SAVE_OPTION_COUNT 7
+
+/* Result codes (0 success). */
+enum {
+    TLPSD_OK = 0,
+    TLPSD_E_OPEN = 1,          /* file cannot be opened or created */
+    TLPSD_E_READ = 2,          /* read or write failure, file truncated */
+    TLPSD_E_SIGNATURE = 3,     /* not a PSD file */
+    TLPSD_E_VERSION = 4,       /* unknown format version */
+    TLPSD_E_COLOUR_MODE = 5,   /* not RGB or greyscale */
+    TLPSD_E_DEPTH = 6,         /* not 8 or 16 bits per channel */
+    TLPSD_E_TOO_LARGE = 7,     /* canvas above 30000 x 30000 or layer too large */
+    TLPSD_E_TOO_MANY = 8,      /* more than 10000 layers or too many channels */
+    TLPSD_E_CORRUPT = 9,       /* lengths, counts or offsets inconsistent */
+    TLPSD_E_MEMORY = 10,       /* allocation failed */
+    TLPSD_E_ARGUMENT = 11,     /* bad argument (index, buffer size, rectangle, mode) */
+    TLPSD_E_NOT_OPEN = 12,     /* no document open on this thread */
+    TLPSD_E_DECODE = 13,       /* compressed channel data broken */
+    TLPSD_E_COMPRESSION = 14,  /* unknown channel compression */
+    TLPSD_E_ALREADY_OPEN = 15, /* a document is already open on this thread */
+};
+
+#define TLPSD_MAX_SIDE 30000
+#define TLPSD_MAX_LAYERS 10000
+
+int32_t TlPsd_GetVersion(void);
+/* Clips a layer's pixels (rect-sized, packed) to the canvas; the kept pixels
+ * move to the start of the buffer and rect becomes the kept part. */
+int32_t TlPsd_UnderScan(void* pixels, TlPsdRect* layerRect, const TlPsdRect* canvasRect);
+/* Crops to the bounding box of the pixels with alpha above 0; empty leaves
+ * a rectangle of zero width and height. */
+int32_t TlPsd_Minimize(void* pixels, TlPsdRect* layerRect);
+
+int32_t TlPsdLoad_Open(const char* path, int32_t mode, const void* options);
+int32_t TlPsdLoad_Close(void);
+int32_t TlPsdLoad_GetLayerCount(void);
+int32_t TlPsdLoad_GetImageInfo(TlPsdLayerInfo* info);
+/* Fills bufferBytes >= 4 * width * height of rect with the picture's pixels
+ * at rect (canvas coordinates); parts the picture does not cover get 0. */
+int32_t TlPsdLoad_GetImage(int32_t index, void* buffer, size_t bufferBytes, const TlPsdRect* rect);
+
+int32_t TlPsdSave_Open(const char* path, int32_t mode, const int32_t* options);
+/* Writes the file (beside the target, then renamed over it) and ends the output. */
+int32_t TlPsdSave_Close(void);
+int32_t TlPsdSave_SetImage(const void* pixels, int32_t right, int32_t bottom);
+int32_t TlPsdSave_SetLayer(const void* pixels, const TlPsdLayerInfo* info);
+
+/* Extras beyond the twelve: open a document held in memory (the bytes must
+ * stay alive until TlPsdLoad_Close), and a text for a result code. */
+int32_t TlPsdLoad_OpenMemory(const void* data, size_t size, int32_t mode);
+const char* TlPsd_ErrorText(int32_t code);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
