@@ -1,1 +1,409 @@
+// The record container and its header records, on files put together byte
+// by byte, and the image set-up's acceptance of image information.
+#include "EriFileWriter.h"
+#include "eri/EriByteStream.h"
+#include "eri/EriImageDecoder.h"
+#include "eri/EriRecordReader.h"
+#include "eri/LoadEriImage.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/TempDir.h"
+
+#include <cstring>
 #include <gtest/gtest.h>
+
+using namespace pelo;
+using namespace pelo::eritest;
+using pelo::test::TempDir;
+using pelo::test::WriteFileBytes;
+
+namespace {
+
+void Le32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        out.push_back(std::uint8_t(v >> (8 * i)));
+}
+
+// Record header by hand: 8-byte id, low and high halves of the length.
+void Record(std::vector<std::uint8_t>& out, const char (&id)[9], std::uint32_t low,
+            std::uint32_t high = 0) {
+    out.insert(out.end(), id, id + 8);
+    Le32(out, low);
+    Le32(out, high);
+}
+
+std::vector<std::uint8_t> Preamble(std::uint32_t kind = 0x03000100) {
+    std::vector<std::uint8_t> out = {0x45, 0x6E, 0x74, 0x69, 0x73, 0x1A, 0x00, 0x00};
+    Le32(out, kind);
+    out.resize(64, 0xAB); // the rest is not examined
+    return out;
+}
+
+std::vector<std::uint8_t> InfoBytes(int width = 4, int height = 2) {
+    EriImageInfo info;
+    info.coderVersion = kEriCoderVersion2;
+    info.transformation = kEriTransformLossless;
+    info.symbolCoder = kEriCoderGamma;
+    info.pixelFormat = kEriFormatColour;
+    info.width = width;
+    info.height = height;
+    info.bitsPerPixel = 24;
+    info.blockDegree = 3;
+    return ImageInfoContent(info);
+}
+
+// Preamble, a "Header  " with FileHdr (version) and ImageInf, then "Stream  "
+// with frame bytes in "ImageFrm", then trailing bytes after the stream.
+std::vector<std::uint8_t> SimpleFile(std::uint32_t version, const std::vector<std::uint8_t>& frame,
+                                     const std::vector<std::uint8_t>& trailing = {}) {
+    std::vector<std::uint8_t> f = Preamble();
+    const std::vector<std::uint8_t> info = InfoBytes();
+    Record(f, "Header  ", 16 + 20 + 16 + 68);
+    Record(f, "FileHdr ", 20);
+    Le32(f, version);
+    f.resize(f.size() + 16, 0);
+    Record(f, "ImageInf", 68);
+    f.insert(f.end(), info.begin(), info.end());
+    Record(f, "Stream  ", std::uint32_t(16 + frame.size()));
+    Record(f, "ImageFrm", std::uint32_t(frame.size()));
+    f.insert(f.end(), frame.begin(), frame.end());
+    f.insert(f.end(), trailing.begin(), trailing.end());
+    return f;
+}
+
+bool OpenAt(const std::vector<std::uint8_t>& bytes, int depth, EriRecordReader& reader,
+            EriMemoryStream& stream) {
+    stream = EriMemoryStream(bytes.data(), bytes.size());
+    return reader.open(stream, depth);
+}
+
+} // namespace
+
+TEST(EriRecordReader, PreambleRules) {
+    EriRecordReader reader;
+    EriMemoryStream stream(nullptr, 0);
+    std::vector<std::uint8_t> good = Preamble();
+    EXPECT_TRUE(OpenAt(good, 0, reader, stream));
+    EXPECT_EQ(reader.frames().back().start, 64u);
+    std::vector<std::uint8_t> shortFile(good.begin(), good.begin() + 63);
+    EXPECT_FALSE(OpenAt(shortFile, 0, reader, stream));
+    std::vector<std::uint8_t> kind = Preamble(0x03000101);
+    EXPECT_FALSE(OpenAt(kind, 0, reader, stream));
+    std::vector<std::uint8_t> magic = good;
+    magic[7] = 1;
+    EXPECT_FALSE(OpenAt(magic, 0, reader, stream));
+}
+
+TEST(EriRecordReader, FileHeaderVersionLimit) {
+    EriRecordReader reader;
+    EriMemoryStream stream(nullptr, 0);
+    const std::vector<std::uint8_t> ok = SimpleFile(0x00020100, {1, 2, 3});
+    ASSERT_TRUE(OpenAt(ok, 3, reader, stream));
+    EXPECT_EQ(reader.flags(), kEriHasFileHeader | kEriHasImageInfo);
+    EXPECT_EQ(reader.imageInfo().width, 4);
+    EXPECT_EQ(reader.imageInfo().bitsPerPixel, 24u);
+    const std::vector<std::uint8_t> newer = SimpleFile(0x00020101, {1, 2, 3});
+    EXPECT_FALSE(OpenAt(newer, 1, reader, stream));
+}
+
+TEST(EriRecordReader, ReadingStopsAtTheEndOfTheImageFrame) {
+    EriRecordReader reader;
+    EriMemoryStream stream(nullptr, 0);
+    const std::vector<std::uint8_t> f = SimpleFile(0x00020100, {1, 2, 3}, {9, 9, 9, 9, 9, 9});
+    ASSERT_TRUE(OpenAt(f, 3, reader, stream));
+    EXPECT_EQ(reader.length(), 3u);
+    std::uint8_t buffer[10] = {};
+    EXPECT_EQ(reader.read(buffer, 10), 3u);
+    EXPECT_EQ(buffer[2], 3);
+    EXPECT_EQ(reader.read(buffer, 10), 0u);
+    reader.seek(1);
+    EXPECT_EQ(reader.position(), 1u);
+    reader.seek(100); // not beyond the record
+    EXPECT_EQ(reader.position(), 3u);
+}
+
+TEST(EriRecordReader, SkipsUnknownRecordsAndCutsOverlongOnes) {
+    std::vector<std::uint8_t> f = Preamble();
+    Record(f, "junk    ", 3);
+    f.insert(f.end(), {7, 7, 7});
+    const std::vector<std::uint8_t> info = InfoBytes();
+    Record(f, "Header  ", 16 + 2 + 16 + 20 + 16 + 5 + 16 + 68);
+    Record(f, "other   ", 2);
+    f.insert(f.end(), {0, 0});
+    Record(f, "FileHdr ", 20);
+    f.resize(f.size() + 20, 0);
+    Record(f, "zzzzzzzz", 5);
+    f.insert(f.end(), {1, 2, 3, 4, 5});
+    Record(f, "ImageInf", 68);
+    f.insert(f.end(), info.begin(), info.end());
+    Record(f, "Stream  ", 0xFFFFFFFFu, 0xFFFFFFFFu); // open length
+    Record(f, "Palette ", 8);
+    f.insert(f.end(), {10, 20, 30, 0, 40, 50, 60, 0});
+    Record(f, "unknown ", 0);
+    Record(f, "ImageFrm", 1000); // runs past the file: cut at its end
+    f.insert(f.end(), {5, 6});
+    EriRecordReader reader;
+    EriMemoryStream stream(nullptr, 0);
+    ASSERT_TRUE(OpenAt(f, 3, reader, stream));
+    EXPECT_EQ(reader.flags(), kEriHasFileHeader | kEriHasImageInfo | kEriHasPalette);
+    EXPECT_EQ(reader.length(), 2u);
+    // A short palette leaves the rest of the table zero.
+    EXPECT_EQ(reader.colourTable()[4], 40);
+    for (int i = 8; i < 1024; ++i)
+        ASSERT_EQ(reader.colourTable()[i], 0) << i;
+}
+
+TEST(EriRecordReader, LongPaletteContributesItsFirst1024Bytes) {
+    std::vector<std::uint8_t> f = Preamble();
+    const std::vector<std::uint8_t> info = InfoBytes();
+    Record(f, "Header  ", 16 + 20 + 16 + 68);
+    Record(f, "FileHdr ", 20);
+    f.resize(f.size() + 20, 0);
+    Record(f, "ImageInf", 68);
+    f.insert(f.end(), info.begin(), info.end());
+    Record(f, "Stream  ", 16 + 1100 + 16 + 1);
+    Record(f, "Palette ", 1100);
+    for (int i = 0; i < 1100; ++i)
+        f.push_back(std::uint8_t(i % 251 + 1));
+    Record(f, "ImageFrm", 1);
+    f.push_back(0x42);
+    EriRecordReader reader;
+    EriMemoryStream stream(nullptr, 0);
+    ASSERT_TRUE(OpenAt(f, 3, reader, stream));
+    EXPECT_EQ(reader.colourTable()[1023], 1023 % 251 + 1);
+    std::uint8_t b = 0;
+    ASSERT_EQ(reader.read(&b, 1), 1u);
+    EXPECT_EQ(b, 0x42); // the record after the long palette was found
+}
+
+TEST(EriRecordReader, InformationFlagsNeedWholeRecords) {
+    std::vector<std::uint8_t> f = Preamble();
+    Record(f, "Header  ", 16 + 20 + 16 + 40 + 16 + 10);
+    Record(f, "FileHdr ", 20);
+    f.resize(f.size() + 20, 0);
+    Record(f, "SoundInf", 40);
+    f.resize(f.size() + 40, 1);
+    Record(f, "PrevwInf", 10); // short
+    f.resize(f.size() + 10, 2);
+    Record(f, "Stream  ", 16 + 1);
+    Record(f, "ImageFrm", 1);
+    f.push_back(1);
+    EriRecordReader reader;
+    EriMemoryStream stream(nullptr, 0);
+    // Sound information alone lets the file open ...
+    ASSERT_TRUE(OpenAt(f, 3, reader, stream));
+    EXPECT_EQ(reader.flags(), kEriHasFileHeader | kEriHasSoundInfo);
+    // ... but its image information is all zero, so set-up refuses it.
+    EriImageDecoder decoder;
+    EXPECT_EQ(decoder.setup(reader.imageInfo()), 1);
+    EriMemoryStream again(f.data(), f.size());
+    PackedDibPtr dib;
+    EXPECT_FALSE(LoadEriImage(again, dib));
+}
+
+TEST(EriRecordReader, TextsInUtf16AndNarrow) {
+    std::vector<std::uint8_t> f = Preamble();
+    const std::vector<std::uint8_t> info = InfoBytes();
+    // "a", U+3042, U+1F600 as a surrogate pair.
+    const std::vector<std::uint8_t> utf16 = {0xFF, 0xFE, 'a',  0,    0x42,
+                                             0x30, 0x3D, 0xD8, 0x00, 0xDE};
+    const std::vector<std::uint8_t> narrow = {0xFF, 'x'};
+    Record(f, "Header  ",
+           std::uint32_t(16 + 20 + 16 + 68 + 16 + utf16.size() + 16 + narrow.size()));
+    Record(f, "FileHdr ", 20);
+    f.resize(f.size() + 20, 0);
+    Record(f, "ImageInf", 68);
+    f.insert(f.end(), info.begin(), info.end());
+    Record(f, "descript", std::uint32_t(utf16.size()));
+    f.insert(f.end(), utf16.begin(), utf16.end());
+    Record(f, "cpyright", std::uint32_t(narrow.size()));
+    f.insert(f.end(), narrow.begin(), narrow.end());
+    EriRecordReader reader;
+    EriMemoryStream stream(nullptr, 0);
+    ASSERT_TRUE(OpenAt(f, 1, reader, stream));
+    EXPECT_EQ(reader.description(), "a\xE3\x81\x82\xF0\x9F\x98\x80");
+    EXPECT_EQ(reader.copyright(), "\xFFx");
+    EXPECT_EQ(reader.flags() & (kEriHasCopyright | kEriHasDescription),
+              kEriHasCopyright | kEriHasDescription);
+    EXPECT_FALSE(reader.open(stream, 2)); // no "Stream  "
+    EXPECT_EQ(DecodeEriText(reinterpret_cast<const std::uint8_t*>("\xFF"), 1), "\xFF");
+}
+
+TEST(EriRecordReader, ARecordOfOpenLengthReachesItsParentsEnd) {
+    std::vector<std::uint8_t> f = SimpleFile(0x00020100, {});
+    // Rewrite the ImageFrm record as open length with content after it.
+    f.resize(f.size() - 16);
+    Record(f, "ImageFrm", 0xFFFFFFFFu, 0xFFFFFFFFu);
+    f.insert(f.end(), {1, 2, 3, 4, 5});
+    // Stream's own length (16) would cut it; make the stream open as well.
+    const std::size_t streamAt = 64 + 16 + 16 + 20 + 16 + 68;
+    std::memset(f.data() + streamAt + 8, 0xFF, 8);
+    EriRecordReader reader;
+    EriMemoryStream stream(nullptr, 0);
+    ASSERT_TRUE(OpenAt(f, 3, reader, stream));
+    EXPECT_EQ(reader.length(), 5u);
+}
+
+TEST(EriRecordReader, MissingRecordsFail) {
+    EriRecordReader reader;
+    EriMemoryStream stream(nullptr, 0);
+    std::vector<std::uint8_t> noHeader = Preamble();
+    Record(noHeader, "Stream  ", 0);
+    EXPECT_FALSE(OpenAt(noHeader, 1, reader, stream));
+    std::vector<std::uint8_t> noFrame = SimpleFile(0x00020100, {});
+    noFrame.resize(noFrame.size() - 16); // Stream  is left empty
+    EXPECT_TRUE(OpenAt(noFrame, 2, reader, stream));
+    EXPECT_FALSE(OpenAt(noFrame, 3, reader, stream));
+}
+
+TEST(EriLoader, ReadsFilesByPath) {
+    TempDir dir;
+    EriEncodeOptions o;
+    EriTestPicture p{3,
+                     2,
+                     kEriFormatColour,
+                     24,
+                     {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18}};
+    const std::string path = dir.file("pic.eri");
+    WriteFileBytes(path, EncodeEriFile(p, o));
+    PackedDibPtr dib;
+    ASSERT_TRUE(LoadEriImage(path, dib));
+    // Bottom-up: the first row of the block is the picture's last row.
+    EXPECT_EQ(dib->pixels()[0], 10);
+    EXPECT_EQ(dib->pixels()[12], 1);
+    EXPECT_EQ(dib->pixels()[9], 0); // padding
+    EXPECT_FALSE(LoadEriImage(dir.file("missing.eri"), dib));
+    EXPECT_FALSE(LoadEriImage(dir.path().string(), dib)); // a folder
+}
+
+TEST(EriImageDecoder, SetupAcceptsTheDescribedCombinations) {
+    EriImageInfo base;
+    base.coderVersion = kEriCoderVersion2;
+    base.transformation = kEriTransformLossless;
+    base.symbolCoder = kEriCoderGamma;
+    base.pixelFormat = kEriFormatColour;
+    base.width = 10;
+    base.height = -10;
+    base.bitsPerPixel = 24;
+    base.blockDegree = 3;
+    EXPECT_EQ(CheckEriImageInfo(base), EriInfoCheck::Ok);
+    EriImageDecoder decoder;
+    EXPECT_EQ(decoder.setup(base), 0);
+    EXPECT_EQ(decoder.channels(), 3);
+    EXPECT_EQ(decoder.losslessKind(), 1);
+
+    auto with = [&](auto change) {
+        EriImageInfo info = base;
+        change(info);
+        return info;
+    };
+    EXPECT_EQ(CheckEriImageInfo(with([](auto& i) { i.symbolCoder = 2; })),
+              EriInfoCheck::BadSymbolCoder);
+    EXPECT_EQ(CheckEriImageInfo(with([](auto& i) { i.coderVersion = 0x00020300; })),
+              EriInfoCheck::BadCoderVersion);
+    EXPECT_EQ(CheckEriImageInfo(with([](auto& i) { i.pixelFormat = 3; })),
+              EriInfoCheck::BadPixelFormat);
+    EXPECT_EQ(CheckEriImageInfo(with([](auto& i) { i.transformation = 2; })),
+              EriInfoCheck::UnknownTransformation);
+    EXPECT_EQ(CheckEriImageInfo(with([](auto& i) { i.width = 0; })), EriInfoCheck::BadSize);
+    EXPECT_EQ(CheckEriImageInfo(with([](auto& i) { i.height = 0; })), EriInfoCheck::BadSize);
+    EXPECT_EQ(CheckEriImageInfo(with([](auto& i) { i.width = (1 << 20) + 1; })),
+              EriInfoCheck::BadSize);
+    EXPECT_EQ(CheckEriImageInfo(with([](auto& i) { i.height = INT32_MIN; })),
+              EriInfoCheck::BadSize);
+    EXPECT_EQ(CheckEriImageInfo(with([](auto& i) {
+                  i.width = 1 << 20;
+                  i.height = 257;
+              })),
+              EriInfoCheck::BadSize);
+    EXPECT_EQ(CheckEriImageInfo(with([](auto& i) {
+                  i.width = 1 << 20;
+                  i.height = 256;
+              })),
+              EriInfoCheck::Ok);
+    EXPECT_EQ(CheckEriImageInfo(with([](auto& i) { i.bitsPerPixel = 12; })),
+              EriInfoCheck::BadBitsPerPixel);
+
+    EXPECT_EQ(decoder.setup(with([](auto& i) { i.coderVersion = kEriCoderVersion1; })), 0);
+    EXPECT_EQ(decoder.losslessKind(), 0);
+    EXPECT_EQ(decoder.setup(with([](auto& i) { i.symbolCoder = kEriCoderHuffman; })), 0);
+    EXPECT_EQ(decoder.losslessKind(), 2);
+    EXPECT_EQ(decoder.setup(with([](auto& i) {
+        i.pixelFormat = kEriFormatColourAlpha;
+        i.bitsPerPixel = 32;
+    })),
+              0);
+    EXPECT_EQ(decoder.channels(), 4);
+    EXPECT_EQ(decoder.setup(with([](auto& i) { i.bitsPerPixel = 8; })), 0);
+    EXPECT_EQ(decoder.channels(), 1);
+
+    // Lossy: set-up accepts the documented combinations.
+    EriImageInfo lossy = with([](auto& i) {
+        i.transformation = kEriTransformLossy;
+        i.chromaSampling = kEriChroma422;
+        i.blockDegree = 4;
+    });
+    EXPECT_EQ(CheckEriImageInfo(lossy), EriInfoCheck::Ok);
+    EXPECT_EQ(decoder.setup(lossy), 0);
+    lossy.symbolCoder = kEriCoderArithmetic;
+    EXPECT_EQ(CheckEriImageInfo(lossy), EriInfoCheck::BadSymbolCoder);
+    lossy.symbolCoder = kEriCoderHuffman;
+    lossy.blockDegree = 6;
+    EXPECT_EQ(CheckEriImageInfo(lossy), EriInfoCheck::BadBlockDegree);
+    lossy.blockDegree = 3;
+    lossy.chromaSampling = 0x00040303;
+    EXPECT_EQ(CheckEriImageInfo(lossy), EriInfoCheck::BadChromaSampling);
+    lossy.chromaSampling = kEriChroma444;
+    lossy.bitsPerPixel = 16;
+    EXPECT_EQ(CheckEriImageInfo(lossy), EriInfoCheck::BadBitsPerPixel);
+    lossy.bitsPerPixel = 24;
+    lossy.pixelFormat = kEriFormatGrey;
+    EXPECT_EQ(CheckEriImageInfo(lossy), EriInfoCheck::BadPixelFormat);
+}
+
+namespace {
+
+// Ends the decode at the second block of the first block row.
+class StoppingDecoder : public EriImageDecoder {
+public:
+    int blockHook(int row, int column) override {
+        ++calls;
+        return row == 0 && column == 1 ? 7 : 0;
+    }
+    int calls = 0;
+};
+
+} // namespace
+
+TEST(EriImageDecoder, ANonZeroBlockHookEndsTheDecode) {
+    EriEncodeOptions o;
+    EriTestPicture p{20, 10, kEriFormatColour, 24, std::vector<std::uint8_t>(600, 50)};
+    const std::vector<std::uint8_t> frame = EncodeEriFrame(p, o);
+    EriMemoryStream stream(frame.data(), frame.size());
+    EriBitReader bits(stream);
+    StoppingDecoder decoder;
+    ASSERT_EQ(decoder.setup(MakeImageInfo(p, o)), 0);
+    std::vector<std::uint8_t> pixels(60 * 10);
+    EriDecodeTarget target{kEriFormatColour, pixels.data(), 20, 10, 24, 60};
+    EXPECT_EQ(decoder.decode(target, bits, false), 7);
+    EXPECT_EQ(decoder.calls, 2);
+    // A target that does not match the set-up is refused.
+    target.width = 21;
+    EXPECT_EQ(decoder.decode(target, bits, false), 1);
+}
+
+TEST(EriImageDecoder, FlipStoresTheFirstStreamRowLast) {
+    EriEncodeOptions o;
+    o.frameKind = 2;
+    EriTestPicture p{4, 3, kEriFormatGrey, 8, {1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3}};
+    const std::vector<std::uint8_t> frame = EncodeEriFrame(p, o);
+    EriMemoryStream stream(frame.data(), frame.size());
+    EriBitReader bits(stream);
+    EriImageDecoder decoder;
+    ASSERT_EQ(decoder.setup(MakeImageInfo(p, o)), 0);
+    std::vector<std::uint8_t> pixels(12);
+    EriDecodeTarget target{kEriFormatGrey, pixels.data(), 4, 3, 8, 4};
+    ASSERT_EQ(decoder.decode(target, bits, true), 0);
+    // Stream rows run bottom first (3, 2, 1); flipped, buffer rows are top first.
+    EXPECT_EQ(pixels[0], 1);
+    EXPECT_EQ(pixels[11], 3);
+}

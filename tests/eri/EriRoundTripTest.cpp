@@ -1,6 +1,7 @@
 // Pictures encoded by the test writer on every decoding path come back
 // unchanged through LoadEriImage.
 #include "EriFileWriter.h"
+#include "EriTestPictures.h"
 #include "eri/EriByteStream.h"
 #include "eri/LoadEriImage.h"
 
@@ -11,48 +12,6 @@ using namespace pelo;
 using namespace pelo::eritest;
 
 namespace {
-
-EriTestPicture NoisePicture(int w, int h, std::uint32_t format, int bits, std::uint32_t seed) {
-    EriTestPicture p;
-    p.width = w;
-    p.height = h;
-    p.pixelFormat = format;
-    p.bitsPerPixel = bits;
-    const int bytes = bits / 8;
-    p.pixels.resize(std::size_t(w) * h * bytes);
-    std::uint32_t state = seed * 2654435761u + 1;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            state = state * 1664525u + 1013904223u;
-            // Smooth ramps with some noise and flat patches: runs of zeros
-            // and non-zero residuals both occur.
-            const bool flat = ((x / 5) + (y / 3)) % 3 == 0;
-            for (int k = 0; k < bytes; ++k) {
-                std::uint8_t v =
-                    flat ? std::uint8_t(40 * k + 7)
-                         : std::uint8_t(x * (k + 1) + y * 3 + ((state >> (8 + k * 5)) & 7));
-                p.pixels[(std::size_t(y) * w + x) * bytes + k] = v;
-            }
-            if (bits == 16) p.pixels[(std::size_t(y) * w + x) * 2 + 1] &= 0x7F;
-        }
-    return p;
-}
-
-// Expected DIB rows: bottom-up, padded to 4 bytes with zeros; 32-bit colour
-// without alpha reads as opaque.
-std::vector<std::uint8_t> ExpectedRows(const EriTestPicture& p) {
-    const int bytes = p.bitsPerPixel / 8;
-    const std::size_t stride = (std::size_t(p.width) * bytes + 3) & ~std::size_t{3};
-    std::vector<std::uint8_t> out(stride * p.height, 0);
-    for (int r = 0; r < p.height; ++r) {
-        const std::uint8_t* src = p.pixels.data() + std::size_t(p.height - 1 - r) * p.width * bytes;
-        std::memcpy(out.data() + r * stride, src, std::size_t(p.width) * bytes);
-        if (p.bitsPerPixel == 32 && !(p.pixelFormat & kEriAlphaFlag))
-            for (int x = 0; x < p.width; ++x)
-                out[r * stride + 4 * x + 3] = 255;
-    }
-    return out;
-}
 
 void ExpectRoundTrip(const EriTestPicture& p, const EriEncodeOptions& o,
                      const EriFileExtras& extras = {}) {
@@ -116,4 +75,193 @@ TEST(EriRoundTrip, ColourFormatsOnEveryBlockPath) {
                 o.negativeHeight = negative;
                 ExpectRoundTrip(p, o);
             }
+}
+
+TEST(EriRoundTrip, GreyBlocksWithGammaAndArithmeticCodes) {
+    int seed = 100;
+    for (std::int32_t coder : {kEriCoderGamma, kEriCoderArithmetic})
+        for (std::uint32_t version : {kEriCoderVersion1, kEriCoderVersion2})
+            for (bool codesFirst : {true, false})
+                for (bool negative : {false, true}) {
+                    SCOPED_TRACE(testing::Message()
+                                 << "coder " << coder << " version " << version << " first "
+                                 << codesFirst << " neg " << negative);
+                    EriEncodeOptions o;
+                    o.symbolCoder = coder;
+                    o.coderVersion = version;
+                    o.codesFirst = codesFirst;
+                    o.negativeHeight = negative;
+                    ExpectRoundTrip(NoisePicture(21, 13, kEriFormatGrey, 8, seed++), o);
+                }
+}
+
+TEST(EriRoundTrip, EightBitRowsWithEveryCoder) {
+    int seed = 200;
+    for (std::int32_t coder : {kEriCoderGamma, kEriCoderArithmetic, kEriCoderHuffman})
+        for (std::uint32_t format : {kEriFormatGrey, kEriFormatColour})
+            for (bool negative : {false, true}) {
+                SCOPED_TRACE(testing::Message()
+                             << "coder " << coder << " format " << format << " neg " << negative);
+                EriEncodeOptions o;
+                o.symbolCoder = coder;
+                o.frameKind = 2;
+                o.blockDegree = 0; // rows need no blocks
+                o.negativeHeight = negative;
+                // Runs of equal bytes up to whole rows, and a run of one.
+                EriTestPicture p = NoisePicture(23, 9, format, 8, seed++, 3);
+                for (int x = 0; x < 23; ++x)
+                    p.pixels[x] = 9;
+                p.pixels[23 * 2 + 4] = p.pixels[23 * 2 + 5] = 77;
+                EriFileExtras extras;
+                for (int i = 0; i < 256; ++i)
+                    for (int k = 0; k < 4; ++k)
+                        extras.palette.push_back(std::uint8_t(i * (k + 1)));
+                const std::vector<std::uint8_t> file = EncodeEriFile(p, o, extras);
+                EriMemoryStream stream(file.data(), file.size());
+                PackedDibPtr dib;
+                ASSERT_TRUE(LoadEriImage(stream, dib));
+                ASSERT_EQ(dib->header().biBitCount, 8);
+                const std::vector<std::uint8_t> expected = ExpectedRows(p);
+                EXPECT_EQ(0, std::memcmp(dib->pixels(), expected.data(), expected.size()));
+                // Grey: the ramp, whatever the palette; colour: the palette.
+                const std::uint8_t* table = dib->colourTable();
+                for (int i = 0; i < 256; ++i) {
+                    if (format == kEriFormatGrey) {
+                        EXPECT_EQ(table[4 * i], i);
+                        EXPECT_EQ(table[4 * i + 2], i);
+                        EXPECT_EQ(table[4 * i + 3], 0);
+                    } else {
+                        EXPECT_EQ(table[4 * i + 1], std::uint8_t(i * 2));
+                        EXPECT_EQ(table[4 * i + 3], std::uint8_t(i * 4));
+                    }
+                }
+            }
+}
+
+TEST(EriRoundTrip, BlockSidesFromTwoToThirtyTwo) {
+    int seed = 300;
+    for (std::uint32_t degree = 1; degree <= 5; ++degree)
+        for (const Path& path : kBlockPaths) {
+            SCOPED_TRACE(testing::Message() << path.name << " degree " << degree);
+            EriEncodeOptions o;
+            o.symbolCoder = path.coder;
+            o.coderVersion = path.version;
+            o.frameKind = path.frameKind;
+            o.codesFirst = path.codesFirst;
+            o.blockDegree = degree;
+            ExpectRoundTrip(NoisePicture(45, 35, kEriFormatColourAlpha, 32, seed++), o);
+        }
+}
+
+// Big enough that Huffman trees are rebuilt (root weight past 0x3FFF) and
+// arithmetic totals are halved (past 0xFFFF), with skewed statistics.
+TEST(EriRoundTrip, LargePictureAdaptsTheModels) {
+    const EriTestPicture p = NoisePicture(300, 260, kEriFormatColour, 24, 7, 1);
+    for (const Path& path : kBlockPaths) {
+        SCOPED_TRACE(path.name);
+        EriEncodeOptions o;
+        o.symbolCoder = path.coder;
+        o.coderVersion = path.version;
+        o.frameKind = path.frameKind;
+        o.codesFirst = path.codesFirst;
+        o.blockDegree = 4;
+        ExpectRoundTrip(p, o);
+    }
+    EriEncodeOptions rows;
+    rows.frameKind = 2;
+    for (std::int32_t coder : {kEriCoderGamma, kEriCoderArithmetic, kEriCoderHuffman}) {
+        rows.symbolCoder = coder;
+        ExpectRoundTrip(NoisePicture(300, 260, kEriFormatGrey, 8, 8, 1), rows);
+    }
+}
+
+TEST(EriRoundTrip, FiveBitArithmeticSymbolsFor555) {
+    EriEncodeOptions o;
+    o.symbolCoder = kEriCoderArithmetic;
+    o.arithmeticBits = 5;
+    ExpectRoundTrip(NoisePicture(19, 17, kEriFormatColour, 16, 5), o);
+}
+
+TEST(EriLoader, ReusesALargeEnoughBlockAndGrowsASmallOne) {
+    EriEncodeOptions o;
+    const std::vector<std::uint8_t> big =
+        EncodeEriFile(NoisePicture(40, 30, kEriFormatColour, 24, 1), o);
+    const std::vector<std::uint8_t> small =
+        EncodeEriFile(NoisePicture(5, 4, kEriFormatColour, 24, 2), o);
+    PackedDibPtr dib;
+    EriMemoryStream s1(big.data(), big.size());
+    ASSERT_TRUE(LoadEriImage(s1, dib));
+    const PackedDib* first = dib.get();
+    const std::uint8_t* data = dib->data();
+    EriMemoryStream s2(small.data(), small.size());
+    ASSERT_TRUE(LoadEriImage(s2, dib));
+    EXPECT_EQ(dib.get(), first);
+    EXPECT_EQ(dib->data(), data);
+    EXPECT_EQ(dib->header().biWidth, 5);
+    EXPECT_EQ(dib->header().biSizeImage, 4u * 16u);
+}
+
+TEST(EriLoader, ColourEightBitsWithoutPaletteHasAZeroTable) {
+    EriEncodeOptions o;
+    o.frameKind = 2;
+    const std::vector<std::uint8_t> file =
+        EncodeEriFile(NoisePicture(6, 3, kEriFormatColour, 8, 3), o);
+    EriMemoryStream stream(file.data(), file.size());
+    PackedDibPtr dib;
+    ASSERT_TRUE(LoadEriImage(stream, dib));
+    for (int i = 0; i < 1024; ++i)
+        ASSERT_EQ(dib->colourTable()[i], 0) << i;
+}
+
+TEST(EriLoader, RefusesLayoutsWithoutAWriter) {
+    // Colour with alpha at 24 bits, grey at 16 bits, colour at 8 bits through
+    // the block decoders: no block writer, no picture.
+    EriEncodeOptions o;
+    EriTestPicture p = NoisePicture(8, 8, kEriFormatColour, 24, 4);
+    p.pixelFormat = kEriFormatColourAlpha;
+    std::vector<std::uint8_t> file = MakeEriFile(
+        MakeImageInfo(p, o), EncodeEriFrame(NoisePicture(8, 8, kEriFormatColour, 24, 4), o));
+    EriMemoryStream s1(file.data(), file.size());
+    PackedDibPtr dib;
+    EXPECT_FALSE(LoadEriImage(s1, dib));
+
+    EriTestPicture colour8 = NoisePicture(8, 8, kEriFormatColour, 8, 4);
+    file = MakeEriFile(MakeImageInfo(colour8, o),
+                       EncodeEriFrame(NoisePicture(8, 8, kEriFormatGrey, 8, 4), o));
+    EriMemoryStream s2(file.data(), file.size());
+    EXPECT_FALSE(LoadEriImage(s2, dib));
+}
+
+TEST(EriLoader, TruncatedOrCorruptedFramesFail) {
+    for (const Path& path : kBlockPaths) {
+        SCOPED_TRACE(path.name);
+        EriEncodeOptions o;
+        o.symbolCoder = path.coder;
+        o.coderVersion = path.version;
+        o.frameKind = path.frameKind;
+        o.codesFirst = path.codesFirst;
+        const EriTestPicture p = NoisePicture(24, 16, kEriFormatColour, 24, 9);
+        const EriImageInfo info = MakeImageInfo(p, o);
+        std::vector<std::uint8_t> frame = EncodeEriFrame(p, o);
+        PackedDibPtr dib;
+        // Cut at half: the symbols run out.
+        std::vector<std::uint8_t> cut(frame.begin(), frame.begin() + frame.size() / 2);
+        std::vector<std::uint8_t> file = MakeEriFile(info, cut);
+        EriMemoryStream s1(file.data(), file.size());
+        EXPECT_FALSE(LoadEriImage(s1, dib));
+        // Each of the three header bytes after the frame kind set wrong.
+        for (int k = 1; k <= 3; ++k) {
+            std::vector<std::uint8_t> bad = frame;
+            bad[k] ^= 0x10;
+            file = MakeEriFile(info, bad);
+            EriMemoryStream s(file.data(), file.size());
+            EXPECT_FALSE(LoadEriImage(s, dib)) << "byte " << k;
+        }
+        // An unknown frame kind.
+        std::vector<std::uint8_t> kind = frame;
+        kind[0] = 3;
+        file = MakeEriFile(info, kind);
+        EriMemoryStream s2(file.data(), file.size());
+        EXPECT_FALSE(LoadEriImage(s2, dib));
+    }
 }
