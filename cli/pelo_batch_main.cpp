@@ -2,7 +2,9 @@
 #include "app/settings/SettingsStore.h"
 #include "cli/BatchFiles.h"
 #include "formats/Codec.h"
+#include "formats/PsdLibrary.h"
 #include "image/ConversionSession.h"
+#include "image/PathText.h"
 
 #include <CLI/CLI.hpp>
 #include <QGuiApplication>
@@ -243,6 +245,11 @@ void RunEntries(std::vector<Entry>& entries, const pelo::ConversionSettings& set
 } // namespace
 
 int main(int argc, char** argv) {
+    // As the desktop program does: without the PSD library nothing starts.
+    if (!pelo::InitialLoadDll()) {
+        std::fprintf(stderr, "%s\n", pelo::kInitialLoadDllError);
+        return kExitUsage;
+    }
     // Decoding needs no window system; the offscreen platform gives the
     // vector renderer its fonts without a display.
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -288,15 +295,28 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1u, 1024u));
     auto* optSettings =
         app.add_option("--settings", settingsFile,
-                       "start from a desktop profile; --settings=FILE, or alone for the "
-                       "desktop program's own")
+                       "start from a profile in the desktop program's INI format (FILE.ini; "
+                       "alone: the desktop program's own)")
             ->expected(0, 1);
     app.add_flag("-q,--quiet", quiet, "no progress bar and no summary");
     app.add_flag("--list-formats", listFormats, "list the input and output formats");
     app.add_flag("--version", version, "print the version");
 
+    // "--settings [FILE]": an optional value would swallow INPUT, so the
+    // next word counts as FILE only when it names a profile (*.ini).
+    std::vector<std::string> words(argv + 1, argv + argc);
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (words[i] == "--") break;
+        if (words[i] != "--settings") continue;
+        const bool named = i + 1 < words.size() && words[i + 1].size() > 4 &&
+                           words[i + 1][0] != '-' &&
+                           pelo::UpperPath(words[i + 1].substr(words[i + 1].size() - 4)) == ".INI";
+        words[i] = "--settings=" + (named ? words[i + 1] : pelo::ProfilePathFor("pelo"));
+        if (named) words.erase(words.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+    }
+    std::reverse(words.begin(), words.end()); // CLI11 takes the arguments last first
     try {
-        app.parse(argc, argv);
+        app.parse(words);
     } catch (const CLI::ParseError& e) {
         const int rc = app.exit(e);
         return rc == 0 ? kExitOk : kExitUsage;
@@ -328,9 +348,11 @@ int main(int argc, char** argv) {
     // Profile first, then what the command line names explicitly.
     if (optSettings->count() > 0) {
         pelo::UseUserDefaultLocale();
-        const std::string file = settingsFile.empty() ? pelo::ProfilePathFor("pelo") : settingsFile;
-        if (!settingsFile.empty() && !Exists(file))
-            return usage("settings file not found: " + file);
+        // The desktop program's own profile may not exist yet (first start):
+        // its defaults then. A profile named on the command line must exist.
+        const std::string ownProfile = pelo::ProfilePathFor("pelo");
+        const std::string file = settingsFile.empty() ? ownProfile : settingsFile;
+        if (file != ownProfile && !Exists(file)) return usage("settings file not found: " + file);
         pelo::PersistedState state;
         pelo::LoadSettings(pelo::ProfileFile(file), state);
         const pelo::ConversionSettings given = settings;

@@ -270,6 +270,14 @@ bool LoadCodecImage(const std::string& path, PackedDibPtr& block, int metafileWi
         const bool metafile = path.find(".svg") != std::string::npos;
         if (metafile) {
             decoded = DrawMetafile(bytes, metafileWidth, metafileHeight, image, why);
+        } else if (const auto tiff =
+                       codec::DecodeTiff(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                         static_cast<std::size_t>(bytes.size()), block, why);
+                   tiff != codec::TiffDecode::NotHandled) {
+            if (tiff == codec::TiffDecode::Decoded) {
+                if (error) error->clear();
+                return true;
+            }
         } else if (EqualIgnoringCase(PathExtension(path), ".tga")) {
             const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
             if (codec::DecodeTga(data, static_cast<std::size_t>(bytes.size()), block, why)) {

@@ -14,6 +14,15 @@ namespace pelo::codec {
 // error set for anything malformed or truncated.
 bool DecodeTga(const std::uint8_t* data, std::size_t size, PackedDibPtr& block, std::string& error);
 
+enum class TiffDecode { Decoded, NotHandled, Failed };
+
+// Baseline 8-bit RGB(A) and grey(+alpha) TIFF with unassociated (or
+// unspecified) alpha, read as the file holds it, so that the colour of
+// transparent pixels survives. NotHandled for layouts left to Qt's decoder
+// (associated alpha, tiles, other depths, rotated orientations).
+TiffDecode DecodeTiff(const std::uint8_t* data, std::size_t size, PackedDibPtr& block,
+                      std::string& error);
+
 // Structural checks that catch files the decoders would return part of:
 // a PNG must reach its IEND chunk, a JPEG its end marker after the last scan.
 // Other data passes. False with error set when the file is cut short.

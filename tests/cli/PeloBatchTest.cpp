@@ -236,12 +236,16 @@ TEST(PeloBatch, SettingsProfileIsTheStartingPointAndOptionsOverrideIt) {
     WritePicture(*image, dir.file("w.jpg"));
     const std::string profile = "[INPUT]\nWHITE=1\n[SETTING]\nF=4\n";
     WriteFileBytes(dir.file("pelo.INI"), Bytes(profile.begin(), profile.end()));
-    CommandResult run = PeloBatch(dir, "--settings=" + Q(dir.file("pelo.INI")) + " " +
+    CommandResult run = PeloBatch(dir, "--settings " + Q(dir.file("pelo.INI")) + " " +
                                            Q(dir.file("w.jpg")) + " " + Q(dir.file("a.BMP")));
     ASSERT_EQ(run.status, 0) << run.err;
     Bytes rgba;
     ASSERT_TRUE(test::ReadWithImageMagick(dir.file("a.BMP"), 16, 16, rgba));
     EXPECT_EQ(rgba[0], 128); // WHITE=1 from the profile
+    // A profile of the desktop program that does not exist yet gives the
+    // first-start values; the word after --settings is then INPUT.
+    run = PeloBatch(dir, "--settings " + Q(dir.file("w.jpg")) + " " + Q(dir.file("c.BMP")));
+    ASSERT_EQ(run.status, 0) << run.err;
     run = PeloBatch(dir, "--settings=" + Q(dir.file("missing.INI")) + " " + Q(dir.file("w.jpg")) +
                              " " + Q(dir.file("b.BMP")));
     EXPECT_EQ(run.status, 2);

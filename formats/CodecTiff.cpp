@@ -1,0 +1,144 @@
+// TIFF input through libtiff: Qt's decoder premultiplies alpha, which loses
+// the colour bytes of transparent pixels.
+#include "formats/CodecReaders.h"
+#include "image/Allocation.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <tiffio.h>
+#include <vector>
+
+namespace pelo::codec {
+
+namespace {
+
+struct Memory {
+    const std::uint8_t* data;
+    std::size_t size;
+    std::size_t at = 0;
+    std::string message;
+};
+
+tsize_t ReadProc(thandle_t h, tdata_t buffer, tsize_t n) {
+    auto* m = static_cast<Memory*>(h);
+    if (n < 0) return 0;
+    const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(n), m->size - m->at);
+    std::memcpy(buffer, m->data + m->at, count);
+    m->at += count;
+    return static_cast<tsize_t>(count);
+}
+tsize_t WriteProc(thandle_t, tdata_t, tsize_t) {
+    return 0;
+}
+toff_t SeekProc(thandle_t h, toff_t offset, int whence) {
+    auto* m = static_cast<Memory*>(h);
+    std::uint64_t base = whence == SEEK_CUR ? m->at : whence == SEEK_END ? m->size : 0;
+    const std::uint64_t target = base + offset;
+    if (target > m->size) return static_cast<toff_t>(-1);
+    m->at = static_cast<std::size_t>(target);
+    return m->at;
+}
+int CloseProc(thandle_t) {
+    return 0;
+}
+toff_t SizeProc(thandle_t h) {
+    return static_cast<Memory*>(h)->size;
+}
+
+int OnError(TIFF*, void* user, const char*, const char* format, va_list args) {
+    auto* m = static_cast<Memory*>(user);
+    if (m->message.empty()) {
+        char text[256];
+        std::vsnprintf(text, sizeof text, format, args);
+        m->message = text;
+    }
+    return 1; // handled: nothing reaches stderr
+}
+int OnWarning(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
+
+struct TiffClose {
+    void operator()(TIFF* t) const { TIFFClose(t); }
+};
+struct OptionsFree {
+    void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
+};
+
+} // namespace
+
+TiffDecode DecodeTiff(const std::uint8_t* data, std::size_t size, PackedDibPtr& block,
+                      std::string& error) {
+    if (size < 8 || !((data[0] == 'I' && data[1] == 'I') || (data[0] == 'M' && data[1] == 'M')))
+        return TiffDecode::NotHandled;
+    Memory memory{data, size, 0, {}};
+    std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
+    if (!options) return TiffDecode::NotHandled;
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnError, &memory);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnWarning, &memory);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(std::min<std::size_t>(
+                                                           MaxImageBytes(), std::size_t{1} << 40)));
+    std::unique_ptr<TIFF, TiffClose> tiff(
+        TIFFClientOpenExt("memory", "rm", &memory, ReadProc, WriteProc, SeekProc, CloseProc,
+                          SizeProc, nullptr, nullptr, options.get()));
+    if (!tiff) return TiffDecode::NotHandled; // let Qt have its say
+
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t bits = 0, samples = 1, photometric = 0, planar = PLANARCONFIG_CONTIG;
+    std::uint16_t orientation = ORIENTATION_TOPLEFT, extraCount = 0;
+    std::uint16_t* extra = nullptr;
+    TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_ORIENTATION, &orientation);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
+    if (!TIFFGetField(tiff.get(), TIFFTAG_PHOTOMETRIC, &photometric)) return TiffDecode::NotHandled;
+
+    const bool rgb = photometric == PHOTOMETRIC_RGB && samples >= 3;
+    const bool grey = photometric == PHOTOMETRIC_MINISBLACK && samples >= 1;
+    const unsigned colourSamples = rgb ? 3 : 1;
+    const bool hasAlpha = samples > colourSamples && extraCount > 0;
+    if ((!rgb && !grey) || bits != 8 || planar != PLANARCONFIG_CONTIG ||
+        orientation != ORIENTATION_TOPLEFT || TIFFIsTiled(tiff.get()) ||
+        (hasAlpha && extra[0] == EXTRASAMPLE_ASSOCALPHA))
+        return TiffDecode::NotHandled;
+    if (width < 1 || height < 1 || width > INT32_MAX || height > INT32_MAX ||
+        !CheckedImageBytes(width, height, 4)) {
+        error = "invalid TIFF picture size";
+        return TiffDecode::Failed;
+    }
+    const tmsize_t lineSize = TIFFScanlineSize(tiff.get());
+    if (lineSize < static_cast<tmsize_t>(std::size_t{width} * samples)) {
+        error = "invalid TIFF layout";
+        return TiffDecode::Failed;
+    }
+    std::vector<std::uint8_t> line(static_cast<std::size_t>(lineSize));
+    if (!block) block = std::make_unique<PackedDib>();
+    if (!PrepareDib32(*block, static_cast<int>(width), static_cast<int>(height))) {
+        error = "out of memory";
+        return TiffDecode::Failed;
+    }
+    for (std::uint32_t y = 0; y < height; ++y) {
+        if (TIFFReadScanline(tiff.get(), line.data(), y, 0) < 0) {
+            error = memory.message.empty() ? "truncated TIFF file" : "TIFF: " + memory.message;
+            PrepareDib32(*block, 0, 0);
+            return TiffDecode::Failed;
+        }
+        std::uint8_t* out = block->pixels() + 4 * std::size_t{width} * (height - 1 - y);
+        const std::uint8_t* in = line.data();
+        for (std::uint32_t x = 0; x < width; ++x, in += samples, out += 4) {
+            out[0] = in[rgb ? 2 : 0];
+            out[1] = in[rgb ? 1 : 0];
+            out[2] = in[0];
+            out[3] = hasAlpha ? in[colourSamples] : 255;
+        }
+    }
+    return TiffDecode::Decoded;
+}
+
+} // namespace pelo::codec
