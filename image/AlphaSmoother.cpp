@@ -2,6 +2,8 @@
 
 #include "image/PixelBlend.h"
 
+#include <cstring>
+
 namespace pelo {
 
 int AlphaSmoother::Run(const ImageView& view, const AntiAliasParams& params) {
@@ -17,13 +19,8 @@ int AlphaSmoother::Run(const ImageView& view, const AntiAliasParams& params) {
     if (f_ <= 255 && StepWorkArea::AreaOf(view, params, area)) {
         if (!work.AllocateKeys()) return status_ = kImageNoWorkArea;
         FillClassTable(classes_, f_, 0);
-        StepSmoother<AlphaSmoother> scan(*this, view.pixels, work.pixels(), view.width, area,
-                                         work.keysA(), work.keysB());
-        scan.Run();
-        const std::uint8_t* from = work.pixels();
-        std::uint8_t* to = view.pixels;
-        for (std::size_t i = 3; i < work.bytes(); i += 4)
-            to[i] = from[i];
+        if (!work.Scan(*this, view, area)) return status_ = kImageNoWorkArea;
+        work.CopyBack(view.pixels);
     }
     return status_ = work.Free();
 }
@@ -33,8 +30,17 @@ void AlphaSmoother::KeyRow(const std::uint8_t* row, std::uint32_t* keys, int n) 
         keys[i] = classes_[row[3]];
 }
 
-void AlphaSmoother::Blend(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w) {
-    blendAlpha(s, t, dst, w, f_);
+bool AlphaSmoother::Blend(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w) {
+    if (w > 0 && w < 256) {
+        // The scan only blends across differing classes: the mean directly.
+        std::memcpy(dst, t, 3);
+        dst[3] = static_cast<std::uint8_t>((t[3] * (256 - w) + s[3] * w + 128) >> 8);
+        return true;
+    }
+    std::uint8_t out[4] = {t[0], t[1], t[2], t[3]};
+    if (!blendAlpha(s, t, out, w, f_)) return false;
+    std::memcpy(dst, out, 4);
+    return true;
 }
 
 } // namespace pelo

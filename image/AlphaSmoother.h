@@ -20,7 +20,7 @@ private:
 
     std::uint32_t Key(const std::uint8_t* p) const { return classes_[p[3]]; }
     void KeyRow(const std::uint8_t* row, std::uint32_t* keys, int n) const;
-    void Blend(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w);
+    bool Blend(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w);
 
     int status_ = 0;
     int baseWeight_ = kBaseWeight;

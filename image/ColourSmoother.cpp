@@ -48,10 +48,8 @@ int ColourSmoother::Run(const ImageView& view, const AntiAliasParams& params) {
         FillClassTable(classes_[0], f_, 0);
         FillClassTable(classes_[1], f_, 8);
         FillClassTable(classes_[2], f_, 16);
-        StepSmoother<ColourSmoother> scan(*this, view.pixels, work.pixels(), view.width, area,
-                                          work.keysA(), work.keysB());
-        scan.Run();
-        std::memcpy(view.pixels, work.pixels(), work.bytes());
+        if (!work.Scan(*this, view, area)) return status_ = kImageNoWorkArea;
+        work.CopyBack(view.pixels);
         mixes_.reset();
         terms_.reset();
     }
@@ -83,10 +81,12 @@ const ColourTerms& ColourSmoother::Terms(std::uint32_t colour) {
     return e.terms;
 }
 
-void ColourSmoother::Blend(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w) {
+bool ColourSmoother::Blend(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w) {
     if (w <= 0 || w >= 256) {
-        blendColour(s, t, dst, w, settings_);
-        return;
+        std::uint8_t out[4] = {t[0], t[1], t[2], t[3]};
+        if (!blendColour(s, t, out, w, settings_)) return false;
+        std::memcpy(dst, out, 4);
+        return true;
     }
     const std::uint32_t sc = ColourOf(s);
     const std::uint32_t tc = ColourOf(t);
@@ -105,6 +105,8 @@ void ColourSmoother::Blend(const std::uint8_t* s, const std::uint8_t* t, std::ui
     dst[0] = static_cast<std::uint8_t>(e.bgr);
     dst[1] = static_cast<std::uint8_t>(e.bgr >> 8);
     dst[2] = static_cast<std::uint8_t>(e.bgr >> 16);
+    dst[3] = t[3];
+    return true;
 }
 
 } // namespace pelo

@@ -24,7 +24,7 @@ private:
         return classes_[0][p[0]] | classes_[1][p[1]] | classes_[2][p[2]];
     }
     void KeyRow(const std::uint8_t* row, std::uint32_t* keys, int n) const;
-    void Blend(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w);
+    bool Blend(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w);
     const ColourTerms& Terms(std::uint32_t colour);
 
     // Results of earlier mixes of the same colours and weight; blendColour is

@@ -105,33 +105,35 @@ void MixColour(const ColourTerms& s, const ColourTerms& t, int w, double gamma,
     out[2] = ToByte(r);
 }
 
-void blendColour(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w,
+bool blendColour(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w,
                  const ColourBlendSettings& settings) {
     const int f = settings.detectThreshold;
-    if (s[0] / f == t[0] / f && s[1] / f == t[1] / f && s[2] / f == t[2] / f) return;
+    if (s[0] / f == t[0] / f && s[1] / f == t[1] / f && s[2] / f == t[2] / f) return false;
     if (w >= 256) {
         dst[0] = s[0];
         dst[1] = s[1];
         dst[2] = s[2];
-        return;
+        return true;
     }
-    if (w <= 0) return;
+    if (w <= 0) return false;
     const ColourTerms cs = MakeColourTerms(s[2], s[1], s[0], settings);
     const ColourTerms ct = MakeColourTerms(t[2], t[1], t[0], settings);
     MixColour(cs, ct, w, settings.gamma, dst);
+    return true;
 }
 
-void blendAlpha(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w,
+bool blendAlpha(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w,
                 int detectThreshold) {
     const int sa = s[3];
     const int ta = t[3];
-    if (sa / detectThreshold == ta / detectThreshold) return;
+    if (sa / detectThreshold == ta / detectThreshold) return false;
     if (w >= 256) {
         dst[3] = static_cast<std::uint8_t>(sa);
-        return;
+        return true;
     }
-    if (w <= 0) return;
+    if (w <= 0) return false;
     dst[3] = static_cast<std::uint8_t>((ta * (256 - w) + sa * w + 128) >> 8);
+    return true;
 }
 
 } // namespace pelo

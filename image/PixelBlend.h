@@ -51,10 +51,10 @@ void MixColour(const ColourTerms& s, const ColourTerms& t, int w, double gamma,
 // s and t point at the pixels (blue, green, red, alpha) as they were before
 // the pass; dst is T's place in the pass's work area. blendColour writes
 // bytes 0..2 of dst, blendAlpha byte 3, or nothing when S and T are in the
-// same classes or w <= 0.
-void blendColour(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w,
+// same classes or w <= 0. True when they wrote.
+bool blendColour(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w,
                  const ColourBlendSettings& settings);
-void blendAlpha(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w,
+bool blendAlpha(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w,
                 int detectThreshold);
 
 } // namespace pelo

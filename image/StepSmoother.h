@@ -13,14 +13,25 @@
 //   struct Pass {
 //     std::uint32_t Key(const std::uint8_t* pixel) const;   // equal keys = match
 //     void KeyRow(const std::uint8_t* row, std::uint32_t* keys, int n) const;
-//     void Blend(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w);
+//     // Writes the whole blended pixel into dst and returns true, or
+//     // returns false and leaves dst alone.
+//     bool Blend(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w);
 //   };
-// Blend is only called for cells whose key differs from the source's.
+// Blend is only called for cells whose key differs from the source's. The
+// work area is not filled beforehand: only the cells a blend wrote hold
+// anything, and their indices are listed (with repeats) in the order of the
+// writes, so copying them back gives the picture as if the whole work area
+// had started as a copy of it.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
+#include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace pelo {
 
@@ -34,9 +45,10 @@ template <class Pass> class StepSmoother {
 public:
     // keysA and keysB hold width entries each (the class keys of two rows).
     StepSmoother(Pass& pass, const std::uint8_t* source, std::uint8_t* destination, int width,
-                 const StepArea& area, std::uint32_t* keysA, std::uint32_t* keysB)
+                 const StepArea& area, std::uint32_t* keysA, std::uint32_t* keysB,
+                 std::vector<std::size_t>& written)
         : pass_(pass), src_(source), dst_(destination), stride_(static_cast<std::size_t>(width)),
-          area_(area), top_(keysA), bottom_(keysB) {}
+          area_(area), top_(keysA), bottom_(keysB), written_(written) {}
 
     void Run() {
         const int x0 = area_.x0, x1 = area_.x1;
@@ -46,39 +58,57 @@ public:
         for (int y = area_.y0; y < area_.y1; ++y) {
             pass_.KeyRow(Pixel(x0, y + 1), bottom_ + x0, count);
             y_ = y;
-            const std::uint32_t* top = top_;
-            const std::uint32_t* bottom = bottom_;
-            std::uint32_t a = top[x0];
-            std::uint32_t c = bottom[x0];
-            for (int x = x0; x < x1; ++x) {
-                const std::uint32_t b = top[x + 1];
-                const std::uint32_t d = bottom[x + 1];
-                if (a == d) {
-                    if (b != c) {
-                        Falling(x);
-                    } else if (a != c) { // checkerboard: both diagonals
-                        Falling(x);
-                        Rising(x);
-                    }
-                } else if (b == c) {
-                    Rising(x);
-                }
-                a = b;
-                c = d;
-            }
+            for (int x = NextStep(top_, bottom_, x0, x1); x < x1;
+                 x = NextStep(top_, bottom_, x + 1, x1))
+                Block(x);
             std::swap(top_, bottom_);
         }
     }
 
 private:
+    // First x in [x, x1) whose block is not uniform, or x1. Most blocks of a
+    // picture are uniform; they are passed four at a time.
+    static int NextStep(const std::uint32_t* top, const std::uint32_t* bottom, int x, int x1) {
+#if defined(__SSE2__)
+        for (; x + 4 <= x1; x += 4) {
+            const __m128i t0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + x));
+            const __m128i t1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + x + 1));
+            const __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + x));
+            const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + x + 1));
+            const __m128i same =
+                _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi32(t0, t1), _mm_cmpeq_epi32(b0, b1)),
+                              _mm_cmpeq_epi32(t0, b0));
+            const int mask = _mm_movemask_ps(_mm_castsi128_ps(same));
+            if (mask != 0xF) return x + std::countr_one(static_cast<unsigned>(mask));
+        }
+#endif
+        for (; x < x1; ++x)
+            if (top[x] != top[x + 1] || bottom[x] != bottom[x + 1] || top[x] != bottom[x]) return x;
+        return x1;
+    }
+
+    // A block that is not uniform: treat whichever diagonals match.
+    [[gnu::noinline]] void Block(int x) {
+        const std::uint32_t a = top_[x], b = top_[x + 1], c = bottom_[x], d = bottom_[x + 1];
+        if (a == d) {
+            Falling(x);
+            if (b == c) Rising(x); // checkerboard: both diagonals
+        } else if (b == c) {
+            Rising(x);
+        }
+    }
+
     const std::uint8_t* Pixel(int x, int y) const {
         return src_ + 4 * (static_cast<std::size_t>(y) * stride_ + static_cast<std::size_t>(x));
     }
-    std::uint8_t* Target(int x, int y) const {
-        return dst_ + 4 * (static_cast<std::size_t>(y) * stride_ + static_cast<std::size_t>(x));
+    void BlendInto(const std::uint8_t* m, int x, int y, int w) {
+        const std::size_t i = static_cast<std::size_t>(y) * stride_ + static_cast<std::size_t>(x);
+        if (pass_.Blend(m, src_ + 4 * i, dst_ + 4 * i, w)) written_.push_back(i);
     }
     // Keys of the block's two rows come from the row tables.
-    std::uint32_t RowKey(int x, int y) const { return y == y_ ? top_[x] : bottom_[x]; }
+    std::uint32_t RowKey(int x, int y) const {
+        return y == y_ ? top_[x] : bottom_[x];
+    }
 
     // Falling diagonal A-D: U = left = A, L = right = D.
     void Falling(int x) {
@@ -105,7 +135,7 @@ private:
         const int base = h >= 4 ? kBaseWeight : kBaseWeight - 16;
         for (int k = 0; k < h; ++k) {
             const int cx = px + k * dx, cy = py + k * dy;
-            pass_.Blend(m, Pixel(cx, cy), Target(cx, cy), base - (k * base) / h);
+            BlendInto(m, cx, cy, base - (k * base) / h);
         }
     }
 
@@ -120,7 +150,7 @@ private:
         }
         const std::uint8_t* m = Pixel(mx, y);
         if (n == 0) {
-            pass_.Blend(m, Pixel(px, y), Target(px, y), kBaseWeight / 2);
+            BlendInto(m, px, y, kBaseWeight / 2);
             return;
         }
         Spread(m, n, y - area_.y0 + 1, px, y, 0, -1);
@@ -137,7 +167,7 @@ private:
         }
         const std::uint8_t* m = Pixel(mx, y + 1);
         if (n == 0) {
-            pass_.Blend(m, Pixel(px, y + 1), Target(px, y + 1), kBaseWeight / 2);
+            BlendInto(m, px, y + 1, kBaseWeight / 2);
             return;
         }
         Spread(m, n, area_.y1 - y, px, y + 1, 0, 1);
@@ -176,6 +206,7 @@ private:
     StepArea area_;
     std::uint32_t* top_;    // keys of row y_
     std::uint32_t* bottom_; // keys of row y_ + 1
+    std::vector<std::size_t>& written_;
     int y_ = 0;
 };
 
@@ -196,7 +227,7 @@ namespace pelo {
 
 class StepWorkArea {
 public:
-    // Copies the view's pixels into a new work area. False (with the
+    // A work area of the view's size, contents undefined. False (with the
     // diagnostic on stderr) when it cannot be allocated.
     bool Allocate(const ImageView& view) {
         const auto bytes = CheckedImageBytes(view.width, view.height, 4);
@@ -205,7 +236,6 @@ public:
         bytes_ = *bytes;
         width_ = view.width;
         height_ = view.height;
-        if (bytes_ != 0) std::memcpy(buffer_.get(), view.pixels, bytes_);
         return true;
     }
 
@@ -215,6 +245,24 @@ public:
         const std::size_t n = static_cast<std::size_t>(width_);
         keys_.reset(new (std::nothrow) std::uint32_t[2 * n]);
         if (!keys_) return Fail();
+        try {
+            written.reserve(std::size_t{1} << 16);
+        } catch (const std::bad_alloc&) {
+            return Fail();
+        }
+        return true;
+    }
+
+    // The scan with the list of written cells growing as it goes; false
+    // (diagnostic written, picture untouched) when the list cannot grow.
+    template <class Pass> bool Scan(Pass& pass, const ImageView& view, const StepArea& area) {
+        try {
+            StepSmoother<Pass> scan(pass, view.pixels, buffer_.get(), view.width, area, keysA(),
+                                    keysB(), written);
+            scan.Run();
+        } catch (const std::bad_alloc&) {
+            return Fail();
+        }
         return true;
     }
 
@@ -226,10 +274,20 @@ public:
         }
         buffer_.reset();
         keys_.reset();
+        written = std::vector<std::size_t>();
         return 0;
     }
 
+    // The written cells back into the picture. Unwritten cells would have
+    // held the picture's own pixels, so they need no copy.
+    void CopyBack(std::uint8_t* picture) const {
+        const std::uint8_t* from = buffer_.get();
+        for (const std::size_t i : written)
+            std::memcpy(picture + 4 * i, from + 4 * i, 4);
+    }
+
     std::uint8_t* pixels() const { return buffer_.get(); }
+    std::vector<std::size_t> written;
     std::size_t bytes() const { return bytes_; }
     std::uint32_t* keysA() const { return keys_.get(); }
     std::uint32_t* keysB() const { return keys_.get() + static_cast<std::size_t>(width_); }
@@ -246,6 +304,7 @@ private:
     bool Fail() {
         buffer_.reset();
         keys_.reset();
+        written = std::vector<std::size_t>();
         std::fputs("作業領域の確保に失敗しました\n", stderr);
         return false;
     }
