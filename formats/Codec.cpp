@@ -53,7 +53,8 @@ std::vector<std::string> SplitPatterns(const char* list) {
 }
 
 bool QtCanWrite(const char* format) {
-    const auto formats = QImageWriter::supportedImageFormats();
+    // Asking Qt walks its plugins; the answer does not change during a run.
+    static const QList<QByteArray> formats = QImageWriter::supportedImageFormats();
     return formats.contains(QByteArray(format));
 }
 
