@@ -72,8 +72,10 @@ struct OptionsFree {
 
 TiffDecode DecodeTiff(const std::uint8_t* data, std::size_t size, PackedDibPtr& block,
                       std::string& error) {
-    if (size < 8 || !((data[0] == 'I' && data[1] == 'I') || (data[0] == 'M' && data[1] == 'M')))
-        return TiffDecode::NotHandled;
+    const bool little =
+        size >= 4 && data[0] == 'I' && data[1] == 'I' && data[2] == 42 && data[3] == 0;
+    const bool big = size >= 4 && data[0] == 'M' && data[1] == 'M' && data[2] == 0 && data[3] == 42;
+    if (!little && !big) return TiffDecode::NotHandled;
     Memory memory{data, size, 0, {}};
     std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
     if (!options) return TiffDecode::NotHandled;
@@ -84,7 +86,11 @@ TiffDecode DecodeTiff(const std::uint8_t* data, std::size_t size, PackedDibPtr& 
     std::unique_ptr<TIFF, TiffClose> tiff(
         TIFFClientOpenExt("memory", "rm", &memory, ReadProc, WriteProc, SeekProc, CloseProc,
                           SizeProc, nullptr, nullptr, options.get()));
-    if (!tiff) return TiffDecode::NotHandled; // let Qt have its say
+    if (!tiff) {
+        // Qt's decoder sits on the same library and would fail the same way.
+        error = memory.message.empty() ? "cannot read the TIFF file" : "TIFF: " + memory.message;
+        return TiffDecode::Failed;
+    }
 
     std::uint32_t width = 0, height = 0;
     std::uint16_t bits = 0, samples = 1, photometric = 0, planar = PLANARCONFIG_CONTIG;
