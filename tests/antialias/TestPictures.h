@@ -5,6 +5,8 @@
 #include "ReferenceAntiAlias.h"
 #include "image/ImageBuffer.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -125,6 +127,38 @@ inline reference::Picture FromMap(const std::vector<std::string>& rows) {
         }
     }
     return p;
+}
+
+struct Rgb {
+    int r, g, b;
+};
+
+inline double Y(Rgb c) {
+    return 0.29891 * c.r + 0.58661 * c.g + 0.11448 * c.b;
+}
+
+// The colour mix with the luminance weight W and the two lift factors given
+// by the test, so each correction can be switched on by hand.
+struct Mixed {
+    long long rawR, rawG, rawB; // after truncation, before any limit
+    int r, g, b;
+};
+inline Mixed Mix(Rgb s, Rgb t, int w, double W, double liftS, double liftT, double gamma = 0.7) {
+    const double ys = Y(s), yt = Y(t);
+    const double dR = ((t.r - yt) * (256 - w) + (s.r - ys) * w + 128) / 256;
+    const double dB = ((t.b - yt) * (256 - w) + (s.b - ys) * w + 128) / 256;
+    const double ls = std::pow(ys, gamma) * liftS, lt = std::pow(yt, gamma) * liftT;
+    const double e = std::pow((lt * (256 - W) + ls * W + 128) / 256, 1 / gamma);
+    Mixed m{};
+    m.rawR = static_cast<long long>(e + dR);
+    m.rawB = static_cast<long long>(e + dB);
+    const long long r = std::min(m.rawR, 255LL), b = std::min(m.rawB, 255LL);
+    m.rawG = static_cast<long long>((e - 0.114 * b - 0.299 * r) / 0.587);
+    const long long g = std::min(m.rawG, 255LL);
+    m.r = static_cast<int>(std::max(r, 0LL));
+    m.g = static_cast<int>(std::max(g, 0LL));
+    m.b = static_cast<int>(std::max(b, 0LL));
+    return m;
 }
 
 } // namespace pelo::testpics
