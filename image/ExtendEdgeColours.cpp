@@ -1,13 +1,13 @@
 // Spreads the colour of non-transparent pixels into fully transparent
 // neighbours, first along rows, then along columns, through a spread buffer
 // that is finally added to the image with saturation.
+#include "image/Allocation.h"
+#include "image/ImageBuffer.h"
+
 #include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
-
-#include "image/Allocation.h"
-#include "image/ImageBuffer.h"
 
 static_assert(std::endian::native == std::endian::little, "pixel words assume little-endian");
 
@@ -17,7 +17,9 @@ namespace {
 
 constexpr std::uint32_t kColourMask = 0x00FFFFFFu;
 
-inline bool IsTransparent(const std::uint8_t* pixel) { return pixel[3] == 0; }
+inline bool IsTransparent(const std::uint8_t* pixel) {
+    return pixel[3] == 0;
+}
 
 inline std::uint32_t ColourOf(const std::uint8_t* pixel) {
     std::uint32_t word;
@@ -56,41 +58,55 @@ void SpreadRow(const std::uint8_t* row, std::uint32_t* spread, int width, int re
     }
 }
 
-void SpreadColumn(const std::uint8_t* pixels, std::uint32_t* spread, int width, int height, int x,
-                  int reach) {
+// The vertical pass of every column at once, row by row, so that memory is
+// read in its own order. Each column keeps its own scan state (the row it
+// examines next and its after-transparent flag); columns never touch each
+// other's cells, so this gives exactly what one column after the other does.
+void SpreadColumns(const std::uint8_t* pixels, std::uint32_t* spread, int width, int height,
+                   int reach, int* nextRow, std::uint8_t* afterTransparent) {
     const std::size_t stride = static_cast<std::size_t>(width);
-    auto image = [&](int y) { return pixels + 4 * (static_cast<std::size_t>(y) * stride + x); };
-    auto cell = [&](int y) -> std::uint32_t& { return spread[static_cast<std::size_t>(y) * stride + x]; };
-
-    bool afterTransparent = true;
-    int y = 0;
-    while (y < height) {
-        const bool opaque = !IsTransparent(image(y));
-        const bool hasColour = opaque || cell(y) != 0;
-        if (hasColour) {
-            if (afterTransparent) {
-                const std::uint32_t colour = opaque ? ColourOf(image(y)) : cell(y);
-                for (int i = 1; i <= reach - 1 && y - i >= 0; ++i) {
-                    if (cell(y - i) != 0 || !IsTransparent(image(y - i))) break;
-                    cell(y - i) = colour;
+    for (int x = 0; x < width; ++x) {
+        nextRow[x] = 0;
+        afterTransparent[x] = 1;
+    }
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* row = pixels + 4 * stride * static_cast<std::size_t>(y);
+        std::uint32_t* cells = spread + stride * static_cast<std::size_t>(y);
+        for (int x = 0; x < width; ++x) {
+            if (nextRow[x] != y) continue; // inside a stretch written from above
+            auto image = [&](int r) {
+                return pixels + 4 * (static_cast<std::size_t>(r) * stride + x);
+            };
+            auto cell = [&](int r) -> std::uint32_t& {
+                return spread[static_cast<std::size_t>(r) * stride + x];
+            };
+            const bool opaque = !IsTransparent(row + 4 * x);
+            if (opaque || cells[x] != 0) {
+                if (afterTransparent[x]) {
+                    const std::uint32_t colour = opaque ? ColourOf(row + 4 * x) : cells[x];
+                    for (int i = 1; i <= reach - 1 && y - i >= 0; ++i) {
+                        if (cell(y - i) != 0 || !IsTransparent(image(y - i))) break;
+                        cell(y - i) = colour;
+                    }
                 }
+                afterTransparent[x] = 0;
+                nextRow[x] = y + 1;
+            } else if (!afterTransparent[x] && y > 0) {
+                const std::uint32_t above = cell(y - 1);
+                const std::uint32_t colour = above != 0 ? above : ColourOf(image(y - 1));
+                cells[x] = colour;
+                int k = 1;
+                while (k < reach && y + k < height && cell(y + k) == 0 &&
+                       IsTransparent(image(y + k))) {
+                    cell(y + k) = colour;
+                    ++k;
+                }
+                nextRow[x] = y + k + 1; // the pixel after the stretch is not examined
+                afterTransparent[x] = 1;
+            } else {
+                afterTransparent[x] = 1;
+                nextRow[x] = y + 1;
             }
-            afterTransparent = false;
-            ++y;
-        } else if (!afterTransparent && y > 0) {
-            const std::uint32_t above = cell(y - 1);
-            const std::uint32_t colour = above != 0 ? above : ColourOf(image(y - 1));
-            cell(y) = colour;
-            int k = 1;
-            while (k < reach && y + k < height && cell(y + k) == 0 && IsTransparent(image(y + k))) {
-                cell(y + k) = colour;
-                ++k;
-            }
-            y += k + 1;
-            afterTransparent = true;
-        } else {
-            afterTransparent = true;
-            ++y;
         }
     }
 }
@@ -111,12 +127,15 @@ int ExtendEdgeColours(ImageBuffer& image, int reach) {
     std::unique_ptr<std::uint32_t[]> storage(new (std::nothrow) std::uint32_t[*bytes / 4]());
     if (!storage) return kImageNoWorkArea;
     std::uint32_t* spread = storage.get();
+    std::unique_ptr<int[]> nextRow(new (std::nothrow) int[static_cast<std::size_t>(width)]);
+    std::unique_ptr<std::uint8_t[]> flags(new (std::nothrow)
+                                              std::uint8_t[static_cast<std::size_t>(width)]);
+    if (!nextRow || !flags) return kImageNoWorkArea;
 
     const std::size_t stride = static_cast<std::size_t>(width);
     for (int y = 0; y < height; ++y)
         SpreadRow(image.imageData + 4 * stride * y, spread + stride * y, width, reach);
-    for (int x = 0; x < width; ++x)
-        SpreadColumn(image.imageData, spread, width, height, x, reach);
+    SpreadColumns(image.imageData, spread, width, height, reach, nextRow.get(), flags.get());
 
     std::uint8_t* p = image.imageData;
     const std::size_t n = image.pixelCount();
