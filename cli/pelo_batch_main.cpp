@@ -2,6 +2,7 @@
 #include "app/settings/SettingsStore.h"
 #include "cli/BatchFiles.h"
 #include "formats/Codec.h"
+#include "formats/PsdLibrary.h"
 #include "image/ConversionSession.h"
 #include "image/PathText.h"
 
@@ -244,6 +245,11 @@ void RunEntries(std::vector<Entry>& entries, const pelo::ConversionSettings& set
 } // namespace
 
 int main(int argc, char** argv) {
+    // As the desktop program does: without the PSD library nothing starts.
+    if (!pelo::InitialLoadDll()) {
+        std::fprintf(stderr, "%s\n", pelo::kInitialLoadDllError);
+        return kExitUsage;
+    }
     // Decoding needs no window system; the offscreen platform gives the
     // vector renderer its fonts without a display.
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);

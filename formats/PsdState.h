@@ -11,12 +11,12 @@ namespace pelo {
 
 struct PsdLayer {
     PsdLayerInfo info;
-    std::vector<std::uint8_t> pixels;
+    std::vector<std::uint8_t> pixels; // BGRA, rectangle-sized, rows top to bottom
 };
 
 struct PsdState {
     std::vector<std::uint8_t> psdMergedPixels;
-    PsdLayerInfo psdMergedInfo;
+    PsdLayerInfo psdMergedInfo; // its rectangle is the canvas
     std::vector<PsdLayer> psdLayers;
 };
 

@@ -2,6 +2,7 @@
 
 #include "formats/AtomicFile.h"
 #include "formats/Codec.h"
+#include "formats/PsdSave.h"
 #include "formats/TgaWriter.h"
 #include "image/PathText.h"
 
@@ -24,11 +25,6 @@ bool MakeFolder(const std::string& prefix) {
     if (::stat(prefix.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
     if (::mkdir(prefix.c_str(), 0777) == 0) return true;
     return errno == EEXIST && IsFolder(prefix);
-}
-
-// Filled in by the PSD writer.
-int SavePsdSingleLayer(const ImageBuffer&, const std::string&, PsdState&) {
-    return kSavePsdUnavailable;
 }
 
 } // namespace
@@ -85,6 +81,8 @@ std::string SaveResultText(int result) {
         return "cannot create the output folder";
     case kSavePsdUnavailable:
         return "PSD output is not available";
+    case kSavePsdFailed:
+        return "cannot write the PSD file";
     case kCodecNoEncoder:
         return "no encoder for this extension";
     case kCodecEncodeFailed:

@@ -19,6 +19,7 @@ enum SaveResult : int {
     kSaveOk = 0,
     kSaveNoFolder = -300,       // a folder of the path could not be made, and the write failed
     kSavePsdUnavailable = -301, // no single-layer PSD writer in this build
+    kSavePsdFailed = -302,      // the PSD library could not write the file
 };
 
 // The writer for outputPath: the first of ".psd", ".PSD", ".tga", ".TGA"

@@ -26,17 +26,4 @@ void ConversionSession::Show(const std::string& text) {
     if (sink) sink->ShowMessage(text);
 }
 
-// Filled in by the PSD layer-by-layer conversion.
-bool ConversionSession::ProcessLayeredPsd(const std::string& inputPath, const std::string&) {
-    failure = "layered PSD conversion is not available";
-    diagnostic = "読み込み失敗：" + inputPath;
-    return false;
-}
-
-// Filled in by the PSD merged-image loader.
-ImagePtr ConversionSession::LoadPsdMerged(const std::string&) {
-    failure = "PSD input is not available";
-    return nullptr;
-}
-
 } // namespace pelo

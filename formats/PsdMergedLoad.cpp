@@ -1,0 +1,149 @@
+// PSD as one flat picture: the merged image's colours, with alpha rebuilt
+// from the visible layers, each weighted by its opacity.
+#include "formats/PsdLibrary.h"
+#include "formats/PsdRead.h"
+#include "image/Allocation.h"
+#include "image/ConversionSession.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace pelo {
+
+namespace {
+
+// Sizes a pixel buffer within the allocation cap; false instead of throwing.
+bool SizePixels(std::vector<std::uint8_t>& pixels, std::int64_t w, std::int64_t h) {
+    const auto bytes = CheckedImageBytes(w, h, 4);
+    if (!bytes) return false;
+    try {
+        pixels.resize(*bytes);
+    } catch (const std::bad_alloc&) {
+        pixels.clear();
+        pixels.shrink_to_fit();
+        return false;
+    }
+    return true;
+}
+
+std::int64_t Width(const PsdRect& r) {
+    return std::int64_t{r.right} - r.left;
+}
+std::int64_t Height(const PsdRect& r) {
+    return std::int64_t{r.bottom} - r.top;
+}
+
+// x * y / 255, rounded to nearest, for 8-bit x and y.
+inline unsigned Scale255(unsigned x, unsigned y) {
+    return (x * y + 127) / 255;
+}
+
+} // namespace
+
+bool ReadPsdMergedImage(std::vector<std::uint8_t>& pixels, PsdLayerInfo& info) {
+    const PsdLibrary* lib = Psd();
+    if (!lib || lib->TlPsdLoad_GetImageInfo(&info) != 0) return false;
+    // A canvas without pixels cannot become a picture.
+    if (Width(info.rect) <= 0 || Height(info.rect) <= 0) return false;
+    if (!SizePixels(pixels, Width(info.rect), Height(info.rect))) return false;
+    return lib->TlPsdLoad_GetImage(info.index, pixels.data(), pixels.size(), &info.rect) == 0;
+}
+
+bool ReadPsdLayer(int index, PsdLayer& layer, const PsdRect& canvas) {
+    const PsdLibrary* lib = Psd();
+    if (!lib) return false;
+    std::memset(static_cast<void*>(&layer.info), 0, sizeof(layer.info)); // every field 0
+    layer.info.index = index;
+    if (lib->TlPsdLoad_GetImageInfo(&layer.info) != 0) return false;
+    PsdRect& rect = layer.info.rect;
+    // An inverted rectangle could still give a positive area; it has no pixels.
+    if (Width(rect) <= 0 || Height(rect) <= 0 ||
+        !SizePixels(layer.pixels, Width(rect), Height(rect)) ||
+        lib->TlPsdLoad_GetImage(index, layer.pixels.data(), layer.pixels.size(), &rect) != 0) {
+        layer.pixels.clear();
+        layer.pixels.shrink_to_fit();
+        return false;
+    }
+    lib->TlPsd_UnderScan(layer.pixels.data(), &rect, &canvas);
+    lib->TlPsd_Minimize(layer.pixels.data(), &rect);
+    if (Width(rect) <= 0 || Height(rect) <= 0) {
+        layer.pixels.clear();
+        layer.pixels.shrink_to_fit();
+        return false;
+    }
+    layer.pixels.resize(static_cast<std::size_t>(Width(rect) * Height(rect) * 4));
+    return true;
+}
+
+ImagePtr ConversionSession::LoadPsdMerged(const std::string& path) {
+    const PsdLibrary* lib = Psd();
+    if (!lib) {
+        failure = "the PSD library is not loaded";
+        return nullptr;
+    }
+    const int code = lib->TlPsdLoad_Open(path.c_str(), kPsdLoadMode, nullptr);
+    if (code != 0) {
+        char text[260];
+        std::snprintf(text, sizeof(text), "Error: Can not open a file, %s code=%d", path.c_str(),
+                      code);
+        Show(text);
+        failure = "cannot open the PSD file (code " + std::to_string(code) + ")";
+        lib->TlPsdLoad_Close();
+        return nullptr;
+    }
+    psd.psdMergedInfo = PsdLayerInfo{};
+    psd.psdMergedInfo.index = -1;
+    if (!ReadPsdMergedImage(psd.psdMergedPixels, psd.psdMergedInfo)) {
+        Show("Can not get the merged image. ");
+        failure = "cannot read the merged image";
+        lib->TlPsdLoad_Close();
+        return nullptr;
+    }
+    const int count = lib->TlPsdLoad_GetLayerCount();
+    if (count < 0) {
+        failure = "cannot read the layer count";
+        lib->TlPsdLoad_Close();
+        return nullptr;
+    }
+    const PsdRect canvas = psd.psdMergedInfo.rect;
+    const int W = static_cast<int>(Width(canvas)), H = static_cast<int>(Height(canvas));
+    ReleaseIpl(currentImage);
+    ImagePtr image = AllocIpl(W, H);
+    if (!image) {
+        failure = "the picture is too large";
+        lib->TlPsdLoad_Close();
+        return nullptr;
+    }
+    std::memcpy(image->imageData, psd.psdMergedPixels.data(), image->imageSize);
+    // A document without layers (flattened) has no coverage to rebuild: it
+    // keeps the merged image's own alpha, opaque when it has none.
+    if (count > 0) FillAlpha(*image, 0);
+
+    psd.psdLayers.assign(static_cast<std::size_t>(count), PsdLayer{});
+    for (int i = 0; i < count; ++i) {
+        PsdLayer& layer = psd.psdLayers[static_cast<std::size_t>(i)];
+        if (!ReadPsdLayer(i, layer, canvas)) continue;
+        if (layer.info.visible != 1) continue;
+        // Union of coverages over the layer's (clipped) rectangle; outside
+        // it the layer's alpha is 0 and leaves the result as it was.
+        const PsdRect& r = layer.info.rect;
+        if (r.left < 0 || r.top < 0 || r.right > W || r.bottom > H) continue;
+        const unsigned p = static_cast<unsigned>(std::clamp(layer.info.opacity, 0, 255));
+        const std::int64_t w = Width(r);
+        for (std::int64_t y = 0; y < Height(r); ++y) {
+            const std::uint8_t* src = layer.pixels.data() + 4 * y * w;
+            std::uint8_t* dst = image->pixel(r.left, static_cast<int>(r.top + y));
+            for (std::int64_t x = 0; x < w; ++x) {
+                const unsigned a = Scale255(src[4 * x + 3], p);
+                const unsigned A = dst[4 * x + 3];
+                dst[4 * x + 3] = static_cast<std::uint8_t>(255 - Scale255(255 - A, 255 - a));
+            }
+        }
+    }
+    lib->TlPsdLoad_Close();
+    return image;
+}
+
+} // namespace pelo

@@ -1,0 +1,59 @@
+#include "formats/PsdSave.h"
+
+#include "formats/PsdLibrary.h"
+#include "formats/SaveDispatch.h"
+
+#include <cstring>
+#include <new>
+
+namespace pelo {
+
+std::string CutLayerName(const std::string& text) {
+    constexpr std::size_t kMax = sizeof(PsdLayerInfo::name) - 1;
+    if (text.size() <= kMax) return text;
+    std::size_t end = kMax;
+    // Step back over continuation bytes so no character is split.
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    return text.substr(0, end);
+}
+
+int SavePsdSingleLayer(const ImageBuffer& image, const std::string& outputPath, PsdState& psd) {
+    const PsdLibrary* lib = Psd();
+    if (!lib) return kSavePsdUnavailable;
+    if (lib->TlPsdSave_Open(outputPath.c_str(), kPsdSaveMode, kPsdSaveOptions) != 0)
+        return kSavePsdFailed;
+    try {
+        psd.psdMergedInfo = PsdLayerInfo{};
+        psd.psdMergedInfo.index = -1;
+        psd.psdMergedInfo.rect = {0, 0, image.width, image.height};
+        psd.psdMergedPixels.assign(image.imageData, image.imageData + image.imageSize);
+        lib->TlPsdSave_SetImage(psd.psdMergedPixels.data(), image.width, image.height);
+
+        PsdLayer layer;
+        layer.info.index = 0;
+        layer.info.reserved1 = -1;
+        layer.info.rect = {0, 0, image.width, image.height};
+        const std::string name = CutLayerName(outputPath);
+        std::memcpy(layer.info.name, name.data(), name.size());
+        layer.info.visible = 1;
+        std::memcpy(layer.info.blendMode, "NORM", 5);
+        layer.info.opacity = 255;
+        layer.info.reserved2 = 255;
+        layer.pixels = psd.psdMergedPixels;
+        psd.psdLayers.clear();
+        psd.psdLayers.push_back(std::move(layer));
+        lib->TlPsdSave_SetLayer(psd.psdLayers[0].pixels.data(), &psd.psdLayers[0].info);
+    } catch (const std::bad_alloc&) {
+        lib->TlPsdSave_Open("", kPsdSaveMode, kPsdSaveOptions); // abandons the unfinished output
+        return kSavePsdFailed;
+    }
+    const int closed = lib->TlPsdSave_Close();
+    if (!psd.psdLayers.empty()) {
+        psd.psdLayers[0].pixels.clear();
+        psd.psdLayers[0].pixels.shrink_to_fit();
+    }
+    return closed == 0 ? kSaveOk : kSavePsdFailed;
+}
+
+} // namespace pelo
