@@ -18,6 +18,7 @@ int AlphaSmoother::Run(const ImageView& view, const AntiAliasParams& params) {
     // Above 255 every sample is in class 0: no block can show a step.
     if (f_ <= 255 && StepWorkArea::AreaOf(view, params, area)) {
         if (!work.AllocateKeys()) return status_ = kImageNoWorkArea;
+        shift_ = PowerOfTwoShift(f_);
         FillClassTable(classes_, f_, 0);
         if (!work.Scan(*this, view, area)) return status_ = kImageNoWorkArea;
         work.CopyBack(view.pixels);
@@ -26,6 +27,12 @@ int AlphaSmoother::Run(const ImageView& view, const AntiAliasParams& params) {
 }
 
 void AlphaSmoother::KeyRow(const std::uint8_t* row, std::uint32_t* keys, int n) const {
+    if (shift_ >= 0) {
+        const int shift = shift_;
+        for (int i = 0; i < n; ++i)
+            keys[i] = std::uint32_t{row[4 * i + 3]} >> shift;
+        return;
+    }
     for (int i = 0; i < n; ++i, row += 4)
         keys[i] = classes_[row[3]];
 }

@@ -18,13 +18,16 @@ public:
 private:
     template <class> friend class StepSmoother;
 
-    std::uint32_t Key(const std::uint8_t* p) const { return classes_[p[3]]; }
+    std::uint32_t Key(const std::uint8_t* p) const {
+        return shift_ >= 0 ? std::uint32_t{p[3]} >> shift_ : classes_[p[3]];
+    }
     void KeyRow(const std::uint8_t* row, std::uint32_t* keys, int n) const;
     bool Blend(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w);
 
     int status_ = 0;
     int baseWeight_ = kBaseWeight;
     int f_ = 0;
+    int shift_ = -1; // log2 F when F is a power of two
     std::uint32_t classes_[256] = {};
 };
 

@@ -45,6 +45,8 @@ int ColourSmoother::Run(const ImageView& view, const AntiAliasParams& params) {
             std::fputs("作業領域の確保に失敗しました\n", stderr);
             return status_ = kImageNoWorkArea;
         }
+        shift_ = PowerOfTwoShift(f_);
+        mask_ = shift_ >= 0 ? 0x010101u * (0xFFu >> shift_) : 0;
         FillClassTable(classes_[0], f_, 0);
         FillClassTable(classes_[1], f_, 8);
         FillClassTable(classes_[2], f_, 16);
@@ -57,14 +59,19 @@ int ColourSmoother::Run(const ImageView& view, const AntiAliasParams& params) {
 }
 
 void ColourSmoother::KeyRow(const std::uint8_t* row, std::uint32_t* keys, int n) const {
+    if (shift_ >= 0) {
+        const int shift = shift_;
+        const std::uint32_t mask = mask_;
+        for (int i = 0; i < n; ++i) {
+            std::uint32_t word;
+            std::memcpy(&word, row + 4 * i, 4);
+            keys[i] = (word >> shift) & mask;
+        }
+        return;
+    }
     const std::uint32_t* c0 = classes_[0];
     const std::uint32_t* c1 = classes_[1];
     const std::uint32_t* c2 = classes_[2];
-    if (f_ == 1) {
-        for (int i = 0; i < n; ++i, row += 4)
-            keys[i] = ColourOf(row);
-        return;
-    }
     for (int i = 0; i < n; ++i, row += 4)
         keys[i] = c0[row[0]] | c1[row[1]] | c2[row[2]];
 }

@@ -7,6 +7,7 @@
 #include "image/StepSmoother.h"
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 namespace pelo {
@@ -20,7 +21,14 @@ public:
 private:
     template <class> friend class StepSmoother;
 
+    // Equal keys <=> equal red, green and blue classes. For F a power of two
+    // the classes are the bytes shifted right, packed in place.
     std::uint32_t Key(const std::uint8_t* p) const {
+        if (shift_ >= 0) {
+            std::uint32_t word;
+            std::memcpy(&word, p, 4);
+            return (word >> shift_) & mask_;
+        }
         return classes_[0][p[0]] | classes_[1][p[1]] | classes_[2][p[2]];
     }
     void KeyRow(const std::uint8_t* row, std::uint32_t* keys, int n) const;
@@ -44,6 +52,8 @@ private:
     int baseWeight_ = kBaseWeight;
     int f_ = 0;
     ColourBlendSettings settings_;
+    int shift_ = -1; // log2 F when F is a power of two
+    std::uint32_t mask_ = 0;
     std::uint32_t classes_[3][256] = {};
     std::unique_ptr<MixEntry[]> mixes_;
     std::unique_ptr<TermsEntry[]> terms_;

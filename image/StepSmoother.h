@@ -316,6 +316,13 @@ private:
     int height_ = 0;
 };
 
+// log2 f for a power of two from 1 to 128, else -1.
+inline int PowerOfTwoShift(int f) {
+    for (int s = 0; s < 8; ++s)
+        if (f == 1 << s) return s;
+    return -1;
+}
+
 // Class of every byte value for a threshold F >= 1, shifted into place.
 inline void FillClassTable(std::uint32_t table[256], int f, int shift) {
     for (int v = 0; v < 256; ++v)

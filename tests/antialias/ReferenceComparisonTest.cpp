@@ -98,7 +98,8 @@ TEST_P(ReferenceByThreshold, SmallPicturesOverGammasAndLifts) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Thresholds, ReferenceByThreshold,
-                         testing::Values(1u, 2u, 4u, 16u, 255u, 300u, 0u, 40000u, 65537u),
+                         testing::Values(1u, 2u, 3u, 4u, 16u, 100u, 128u, 255u, 300u, 0u, 40000u,
+                                         65537u),
                          [](const auto& info) {
                              std::string name = std::to_string(info.param);
                              name.insert(name.begin(), 'F');
@@ -112,7 +113,7 @@ TEST(ReferenceComparison, SpritePicturesWithDefaultAndRestoredSettings) {
     for (std::uint32_t seed : {1u, 2u, 3u}) {
         const auto sprite = ToPicture(*samples::MakeSpriteSheet(160, 120, seed));
         const auto scene = ToPicture(*samples::MakeOpaqueScene(130, 90, seed));
-        for (std::uint32_t f : {1u, 4u, 16u}) {
+        for (std::uint32_t f : {1u, 4u, 6u, 16u}) {
             first.detectThreshold = restored.detectThreshold = f;
             const std::string what = "seed " + std::to_string(seed) + " F=" + std::to_string(f);
             ExpectSameAsReference(sprite, first, true, "sprite " + what);
