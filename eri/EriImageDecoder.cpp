@@ -82,12 +82,13 @@ void WriteBlock1(std::uint8_t* dst, std::ptrdiff_t stride, int columns, int rows
 // ---- lossy block writers ---------------------------------------------------
 
 inline std::uint8_t RoundClamp(float v) {
-    // nearbyint rounds ties to even in the default rounding mode; the
-    // comparisons also send NaN to 0.
-    const float r = std::nearbyint(v);
-    if (!(r > 0.0f)) return 0;
-    if (r >= 255.0f) return 255;
-    return static_cast<std::uint8_t>(r);
+    // Clamping first gives the same bytes as rounding first (the bounds are
+    // integers); the comparisons also send NaN to 0. Adding 2^23 leaves no
+    // fraction bits, so the addition itself rounds to nearest, ties to even,
+    // without a library call per value.
+    v = v > 0.0f ? v : 0.0f;
+    v = v < 255.0f ? v : 255.0f;
+    return static_cast<std::uint8_t>((v + 8388608.0f) - 8388608.0f);
 }
 
 void WriteLossy3(std::uint8_t* dst, std::ptrdiff_t stride, int columns, int rows,

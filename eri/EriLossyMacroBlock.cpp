@@ -101,25 +101,25 @@ void EriLossyMacroBlock::reconstruct(const std::int64_t* dc, const std::int32_t*
     const std::uint16_t* zigzag = zigzag_.get();
 
     float lowFactor[kMaxEriLossyBlocks], highFactor[kMaxEriLossyBlocks];
-    bool anyAc[kMaxEriLossyBlocks];
+    std::int32_t anyAc[kMaxEriLossyBlocks];
+    float* matrices[kMaxEriLossyBlocks];
     for (int b = 0; b < blocks_; ++b) {
         const bool isChroma = b >= chromaFirst && b < chromaEnd;
         lowFactor[b] = isChroma ? chromaLow : lumaLow;
         highFactor[b] = isChroma ? chromaHigh : lumaHigh;
-        anyAc[b] = false;
-        float* matrix = coefficients_.get() + static_cast<std::size_t>(b) * a;
-        std::fill(matrix, matrix + a, 0.0f);
-        matrix[0] = static_cast<float>(dc[b]) * (isChroma ? chromaDcFactor_ : lumaDcFactor_);
+        anyAc[b] = 0;
+        matrices[b] = coefficients_.get() + static_cast<std::size_t>(b) * a;
+        matrices[b][0] = static_cast<float>(dc[b]) * (isChroma ? chromaDcFactor_ : lumaDcFactor_);
     }
-    // The values arrive zigzag index first, block second.
-    for (int i = 1; i < a; ++i) {
-        const std::int32_t* values = ac + static_cast<std::size_t>(i - 1) * blocks_;
+    // The values arrive zigzag index first, block second. Every position is
+    // stored, zeros included, which is cheaper than clearing and branching.
+    const std::int32_t* values = ac;
+    for (int i = 1; i < a; ++i, values += blocks_) {
         const int position = zigzag[i];
+        const float* factors = i < lowEnd ? lowFactor : highFactor;
         for (int b = 0; b < blocks_; ++b) {
-            if (values[b] == 0) continue;
-            anyAc[b] = true;
-            coefficients_[static_cast<std::size_t>(b) * a + position] =
-                static_cast<float>(values[b]) * (i < lowEnd ? lowFactor[b] : highFactor[b]);
+            anyAc[b] |= values[b];
+            matrices[b][position] = static_cast<float>(values[b]) * factors[b];
         }
     }
     for (int b = 0; b < blocks_; ++b) {
@@ -188,46 +188,6 @@ void EriLossyMacroBlock::colourConvert(int quarter) {
         const float* alpha = planes + static_cast<std::size_t>(alphaFirst + quarter) * a;
         std::copy(alpha, alpha + a, red + a);
     }
-}
-
-void WriteEriLossy3(std::uint8_t* destination, std::ptrdiff_t stride, int columns, int rows,
-                    const float* const* planes, int side, int pixelStep) {
-    const float* p0 = planes[0];
-    const float* p1 = planes[1];
-    const float* p2 = planes[2];
-    for (int y = 0; y < rows; ++y, destination += stride) {
-        std::uint8_t* out = destination;
-        const int row = y * side;
-        for (int x = 0; x < columns; ++x, out += pixelStep) {
-            out[0] = EriRoundToByte(p0[row + x]);
-            out[1] = EriRoundToByte(p1[row + x]);
-            out[2] = EriRoundToByte(p2[row + x]);
-        }
-    }
-}
-
-void WriteEriLossy4(std::uint8_t* destination, std::ptrdiff_t stride, int columns, int rows,
-                    const float* const* planes, int side, int /*pixelStep*/) {
-    const float* p0 = planes[0];
-    const float* p1 = planes[1];
-    const float* p2 = planes[2];
-    const float* p3 = planes[3];
-    for (int y = 0; y < rows; ++y, destination += stride) {
-        std::uint8_t* out = destination;
-        const int row = y * side;
-        for (int x = 0; x < columns; ++x, out += 4) {
-            out[0] = EriRoundToByte(p0[row + x]);
-            out[1] = EriRoundToByte(p1[row + x]);
-            out[2] = EriRoundToByte(p2[row + x]);
-            out[3] = EriRoundToByte(p3[row + x]);
-        }
-    }
-}
-
-EriLossyBlockWriter SelectEriLossyWriter(std::uint32_t pixelFormat, std::uint32_t bitsPerPixel) {
-    if (bitsPerPixel != 24 && bitsPerPixel != 32) return nullptr;
-    if (pixelFormat & kEriAlphaFlag) return bitsPerPixel == 32 ? WriteEriLossy4 : nullptr;
-    return WriteEriLossy3;
 }
 
 } // namespace pelo

@@ -1,11 +1,10 @@
 // Reconstruction of one lossy ERI macro-block (2s x 2s pixels) from its
 // quantised values: dequantisation, zigzag placement, inverse transform,
 // chroma upsampling and colour conversion into four quarter blocks of
-// blue/green/red(/alpha) planes, and the writers that round them into rows.
-// Knows nothing of the bit stream.
+// blue/green/red(/alpha) planes for the lossy block writers. Knows nothing of
+// the bit stream.
 #pragma once
 
-#include "eri/EriImageDecoder.h"
 #include "eri/EriImageInfo.h"
 
 #include <cstddef>
@@ -65,29 +64,5 @@ private:
     std::unique_ptr<float[]> chroma_[2];    // upsampled U and V of one quarter
     const float* planes_[4][4] = {};
 };
-
-// The lossy block writers (EriLossyBlockWriter): round each value to the
-// nearest integer (ties to even), clamp it to 0..255 and store columns x rows
-// pixels, the destination advancing by stride per row. Three channels: bytes
-// 0, 1, 2 from planes 0, 1, 2 every pixelStep bytes. Four channels: bytes 0..3
-// from planes 0..3, four bytes per pixel.
-void WriteEriLossy3(std::uint8_t* destination, std::ptrdiff_t stride, int columns, int rows,
-                    const float* const* planes, int side, int pixelStep);
-void WriteEriLossy4(std::uint8_t* destination, std::ptrdiff_t stride, int columns, int rows,
-                    const float* const* planes, int side, int pixelStep);
-
-// The writer for a target's pixel format and bits per pixel: 24 or 32 bits;
-// with the alpha flag 32 bits only. Null when there is none.
-EriLossyBlockWriter SelectEriLossyWriter(std::uint32_t pixelFormat, std::uint32_t bitsPerPixel);
-
-// Nearest integer (ties to even) of v clamped to 0..255; NaN gives 0.
-inline std::uint8_t EriRoundToByte(float v) {
-    v = v > 0.0f ? v : 0.0f;
-    v = v < 255.0f ? v : 255.0f;
-    // Adding 2^23 leaves no fraction bits, so the default rounding of the
-    // addition rounds to the nearest integer, ties to even.
-    const float rounded = (v + 8388608.0f) - 8388608.0f;
-    return static_cast<std::uint8_t>(rounded);
-}
 
 } // namespace pelo

@@ -1,5 +1,7 @@
 #include "eri/EriLossyMacroBlock.h"
 
+#include "eri/EriImageDecoder.h"
+
 #include <cmath>
 #include <cstdint>
 #include <gtest/gtest.h>
@@ -176,31 +178,38 @@ TEST(EriLossyMacroBlock, QuarterChromaSpreadsEachSampleOverTwoByTwo) {
     }
 }
 
-// Writers: nearest integer with ties to even, then 0..255.
-TEST(EriLossyWriters, RoundTiesToEvenAndClamp) {
-    EXPECT_EQ(EriRoundToByte(2.5f), 2);
-    EXPECT_EQ(EriRoundToByte(3.5f), 4);
-    EXPECT_EQ(EriRoundToByte(3.49f), 3);
-    EXPECT_EQ(EriRoundToByte(-0.5f), 0);
-    EXPECT_EQ(EriRoundToByte(-0.51f), 0);
-    EXPECT_EQ(EriRoundToByte(-1e30f), 0);
-    EXPECT_EQ(EriRoundToByte(254.5f), 254);
-    EXPECT_EQ(EriRoundToByte(255.5f), 255);
-    EXPECT_EQ(EriRoundToByte(1e30f), 255);
-    EXPECT_EQ(EriRoundToByte(std::nanf("")), 0);
+// The lossy writers of the decoder's writer slot.
+EriLossyBlockWriter Writer(std::uint32_t pixelFormat, std::uint32_t bits) {
+    const EriImageDecoder decoder;
+    return decoder.lossyBlockWriter(pixelFormat, bits);
 }
 
 TEST(EriLossyWriters, SelectionByFormatAndDepth) {
-    EXPECT_EQ(SelectEriLossyWriter(1, 24), &WriteEriLossy3);
-    EXPECT_EQ(SelectEriLossyWriter(1, 32), &WriteEriLossy3);
-    EXPECT_EQ(SelectEriLossyWriter(0x04000001, 32), &WriteEriLossy4);
-    EXPECT_EQ(SelectEriLossyWriter(0x04000001, 24), nullptr);
-    EXPECT_EQ(SelectEriLossyWriter(1, 16), nullptr);
-    EXPECT_EQ(SelectEriLossyWriter(1, 8), nullptr);
+    EXPECT_NE(Writer(kEriFormatColour, 24), nullptr);
+    EXPECT_EQ(Writer(kEriFormatColour, 32), Writer(kEriFormatColour, 24));
+    EXPECT_NE(Writer(kEriFormatColourAlpha, 32), nullptr);
+    EXPECT_NE(Writer(kEriFormatColourAlpha, 32), Writer(kEriFormatColour, 32));
+    EXPECT_EQ(Writer(kEriFormatColourAlpha, 24), nullptr);
+    EXPECT_EQ(Writer(kEriFormatColour, 16), nullptr);
+    EXPECT_EQ(Writer(kEriFormatColour, 8), nullptr);
+}
+
+// Nearest integer with ties to even, then 0..255 (NaN as 0).
+TEST(EriLossyWriters, RoundTiesToEvenAndClamp) {
+    const float values[] = {2.5f,   3.5f,   3.49f, -0.5f, -0.51f, -1e30f,
+                            254.5f, 255.5f, 1e30f, 0.5f,  1.5f,   std::nanf("")};
+    const std::uint8_t expected[] = {2, 4, 3, 0, 0, 0, 254, 255, 255, 0, 2, 0};
+    const int n = sizeof values / sizeof values[0];
+    const float* planes[4] = {values, values, values, values};
+    std::vector<std::uint8_t> out(n * 4, 0xEE);
+    Writer(kEriFormatColourAlpha, 32)(out.data(), 0, n, 1, planes, n, 4);
+    for (int i = 0; i < n; ++i)
+        for (int c = 0; c < 4; ++c)
+            EXPECT_EQ(out[i * 4 + c], expected[i]) << values[i];
 }
 
 // Three-byte pixels at a step of 4 leave the fourth byte alone, and only
-// columns x rows pixels are touched.
+// columns x rows pixels are touched, rows following the stride.
 TEST(EriLossyWriters, WriteOnlyTheClippedPart) {
     EriLossyMacroBlock mb;
     ASSERT_TRUE(mb.init(3, kEriChroma444, true, 255, 255));
@@ -210,7 +219,7 @@ TEST(EriLossyWriters, WriteOnlyTheClippedPart) {
     mb.reconstruct(in.dc.data(), in.ac.data(), kFinest);
     const int stride = 40;
     std::vector<std::uint8_t> out(stride * 10, 0xEE);
-    WriteEriLossy3(out.data() + 1, stride, 3, 2, mb.planes(0), mb.side(), 4);
+    Writer(kEriFormatColour, 32)(out.data() + 1, stride, 3, 2, mb.planes(0), mb.side(), 4);
     for (int y = 0; y < 10; ++y) {
         for (int i = 0; i < stride; ++i) {
             const int rel = i - 1;
@@ -219,7 +228,8 @@ TEST(EriLossyWriters, WriteOnlyTheClippedPart) {
         }
     }
     std::vector<std::uint8_t> four(stride * 3, 0xEE);
-    WriteEriLossy4(four.data() + stride * 2, -stride, 5, 3, mb.planes(0), mb.side(), 4);
+    Writer(kEriFormatColourAlpha, 32)(four.data() + stride * 2, -stride, 5, 3, mb.planes(0),
+                                      mb.side(), 4);
     for (int y = 0; y < 3; ++y)
         for (int i = 0; i < stride; ++i)
             EXPECT_EQ(four[y * stride + i], i < 20 ? (i % 4 == 3 ? 99 : 10) : 0xEE);

@@ -1,0 +1,108 @@
+// Lossy ERI decoding of a 1024 x 1024 colour picture with each chroma
+// sampling and both symbol coders, beside decoding a JPEG of the same
+// picture through Qt in the same run. Both decode from memory.
+#include "LossyEncoder.h"
+#include "eri/EriByteStream.h"
+#include "eri/LoadEriImage.h"
+#include "samples/SpriteArt.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QImage>
+#include <benchmark/benchmark.h>
+#include <cstdio>
+
+namespace {
+
+constexpr int kSide = 1024;
+constexpr double kMegapixels = kSide * kSide / 1e6;
+
+// The opaque sprite scene under a gentle gradient and a little noise, so
+// that both codecs see smooth areas, hard edges and texture.
+const pelo::test::LossyPicture& Picture() {
+    static const pelo::test::LossyPicture picture = [] {
+        pelo::ImagePtr scene = pelo::samples::MakeOpaqueScene(kSide, kSide, 7);
+        pelo::test::LossyPicture p{kSide, kSide, {}};
+        p.bgra.resize(std::size_t(kSide) * kSide * 4);
+        std::uint32_t noise = 12345;
+        for (int y = 0; y < kSide; ++y) {
+            for (int x = 0; x < kSide; ++x) {
+                const std::uint8_t* src = scene->pixel(x, y);
+                std::uint8_t* dst = &p.bgra[(std::size_t(y) * kSide + x) * 4];
+                for (int c = 0; c < 3; ++c) {
+                    noise = noise * 1664525u + 1013904223u;
+                    const int v = src[c] * 3 / 4 + (x + y * (c + 1)) / 48 + int(noise >> 29);
+                    dst[c] = std::uint8_t(std::min(255, v));
+                }
+                dst[3] = 255;
+            }
+        }
+        return p;
+    }();
+    return picture;
+}
+
+pelo::test::LossyOptions Options(std::uint32_t chroma, std::int32_t coder) {
+    pelo::test::LossyOptions o;
+    o.degree = 3;
+    o.chromaSampling = chroma;
+    o.symbolCoder = coder;
+    o.bitsPerPixel = 24;
+    o.lumaDcStep = 63;
+    o.chromaDcStep = 31;
+    o.parameters = [](int) -> std::array<std::uint8_t, 4> { return {47, 23, 23, 11}; };
+    return o;
+}
+
+const std::uint32_t kChroma[] = {pelo::kEriChroma444, pelo::kEriChroma422, pelo::kEriChroma411};
+const char* const kChromaNames[] = {"0x00040404", "0x00040202", "0x00040101"};
+
+void BM_DecodeEriLossy(benchmark::State& state) {
+    const int chroma = static_cast<int>(state.range(0));
+    const std::int32_t coder = state.range(1) ? pelo::kEriCoderHuffman : pelo::kEriCoderGamma;
+    const std::vector<std::uint8_t> file =
+        pelo::test::EncodeLossyFile(Picture(), Options(kChroma[chroma], coder));
+    pelo::PackedDibPtr block;
+    for (auto _ : state) {
+        pelo::EriMemoryStream stream(file.data(), file.size());
+        if (!pelo::LoadEriImage(stream, block)) {
+            state.SkipWithError("decode failed");
+            break;
+        }
+        benchmark::DoNotOptimize(block->pixels());
+    }
+    state.counters["MP/s"] =
+        benchmark::Counter(kMegapixels * double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["KiB"] = double(file.size()) / 1024.0;
+    state.SetLabel(std::string(kChromaNames[chroma]) +
+                   (coder == pelo::kEriCoderHuffman ? " huffman" : " gamma"));
+}
+BENCHMARK(BM_DecodeEriLossy)->ArgsProduct({{0, 1, 2}, {0, 1}})->Unit(benchmark::kMillisecond);
+
+void BM_DecodeJpegBaseline(benchmark::State& state) {
+    const pelo::test::LossyPicture& p = Picture();
+    QImage image(p.bgra.data(), kSide, kSide, kSide * 4, QImage::Format_RGB32);
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "JPG", 90)) {
+        state.SkipWithError("JPEG encoding unavailable");
+        return;
+    }
+    for (auto _ : state) {
+        QImage decoded;
+        if (!decoded.loadFromData(jpeg, "JPG")) {
+            state.SkipWithError("decode failed");
+            break;
+        }
+        benchmark::DoNotOptimize(decoded.constBits());
+    }
+    state.counters["MP/s"] =
+        benchmark::Counter(kMegapixels * double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["KiB"] = double(jpeg.size()) / 1024.0;
+}
+BENCHMARK(BM_DecodeJpegBaseline)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
