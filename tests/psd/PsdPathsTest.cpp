@@ -288,7 +288,28 @@ TEST_F(PsdPaths, BatchLayeredRunMatchesTheIndependentReader) {
         EXPECT_EQ(output.layers[i].name, input.layers[i].name);
         EXPECT_EQ(output.layers[i].hidden, input.layers[i].hidden) << input.layers[i].name;
         EXPECT_EQ(output.layers[i].opacity, input.layers[i].opacity) << input.layers[i].name;
+        if (!input.layers[i].hidden) continue;
+        // Hidden layers: cropped at most, every kept byte as it was.
+        const TlPsdRect& o = output.layers[i].rect;
+        const TlPsdRect& r = input.layers[i].rect;
+        ASSERT_TRUE(o.left >= r.left && o.top >= r.top && o.right <= r.right &&
+                    o.bottom <= r.bottom);
+        int differing = 0;
+        for (int y = o.top; y < o.bottom; ++y)
+            for (int x = o.left; x < o.right; ++x)
+                differing +=
+                    std::memcmp(&output.layers[i]
+                                     .rgba[4u * ((y - o.top) * (o.right - o.left) + (x - o.left))],
+                                &input.layers[i]
+                                     .rgba[4u * ((y - r.top) * (r.right - r.left) + (x - r.left))],
+                                4) != 0;
+        EXPECT_EQ(differing, 0) << input.layers[i].name;
     }
+    // The same run with two workers writes the same bytes.
+    ASSERT_EQ(RunBatch("-j 2 --from psd --to psd " + Quoted(made) + " " + Quoted(dir.file("out2"))),
+              0);
+    EXPECT_EQ(pelo::test::ReadFileBytes(outDir + "/layered.PSD"),
+              pelo::test::ReadFileBytes(dir.file("out2/layered.PSD")));
 }
 
 TEST_F(PsdPaths, FlatPsdToPngCarriesTheAlphaUnion) {
@@ -348,4 +369,22 @@ TEST(PsdLayerName, LongNamesAreCutAtACharacterBoundary) {
         kana += "\xE3\x81\x82";
     EXPECT_EQ(pelo::CutLayerName(kana), kana.substr(0, 66));
     EXPECT_EQ(pelo::CutLayerName("short"), "short");
+}
+
+TEST_F(PsdPaths, BatchLayeredRunOfAnImageMagickDocument) {
+    // Frame 0 of an ImageMagick PSD is the merged image, the rest its layers
+    // with their labels and offsets.
+    const std::string in = dir.file("in");
+    std::filesystem::create_directories(in);
+    ASSERT_EQ(pelo::test::RunCommand("/usr/bin/convert \\( -size 20x10 xc:white \\) "
+                                     "\\( -size 6x6 xc:red -set label 'red one' -set page +1+1 \\) "
+                                     "\\( -size 8x5 xc:none -fill blue -draw 'rectangle 2,1 6,3' "
+                                     "-set label blue -set page +10+4 \\) " +
+                                     Quoted(in + "/named.psd")),
+              0);
+    ASSERT_EQ(RunBatch("--from psd --to psd " + Quoted(in) + " " + Quoted(dir.file("out"))), 0);
+    const std::string frames = psdtool::Capture("/usr/bin/identify -format '%l|%w %h %X %Y\\n' " +
+                                                Quoted(dir.file("out/named.PSD")));
+    // The blue layer is cropped to its visible pixels (5 x 3 at 12, 5).
+    EXPECT_EQ(frames, "|20 10 +0 +0\nred one|6 6 +1 +1\nblue|5 3 +12 +5\n");
 }
