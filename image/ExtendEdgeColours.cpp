@@ -3,6 +3,7 @@
 // that is finally added to the image with saturation.
 #include "image/Allocation.h"
 #include "image/ImageBuffer.h"
+#include "image/WorkMemory.h"
 
 #include <bit>
 #include <cstring>
@@ -124,9 +125,10 @@ int ExtendEdgeColours(ImageBuffer& image, int reach) {
     const int height = image.height;
     const auto bytes = CheckedImageBytes(width, height, 4);
     if (!bytes) return kImageNoWorkArea;
-    std::unique_ptr<std::uint32_t[]> storage(new (std::nothrow) std::uint32_t[*bytes / 4]());
+    WorkMemory storage = AllocateWorkMemory(*bytes);
     if (!storage) return kImageNoWorkArea;
-    std::uint32_t* spread = storage.get();
+    std::memset(storage.get(), 0, *bytes);
+    std::uint32_t* spread = reinterpret_cast<std::uint32_t*>(storage.get());
     std::unique_ptr<int[]> nextRow(new (std::nothrow) int[static_cast<std::size_t>(width)]);
     std::unique_ptr<std::uint8_t[]> flags(new (std::nothrow)
                                               std::uint8_t[static_cast<std::size_t>(width)]);

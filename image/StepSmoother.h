@@ -217,6 +217,7 @@ private:
 #include "image/Allocation.h"
 #include "image/ImageBuffer.h"
 #include "image/ImageView.h"
+#include "image/WorkMemory.h"
 
 #include <cstdio>
 #include <cstring>
@@ -231,7 +232,7 @@ public:
     // diagnostic on stderr) when it cannot be allocated.
     bool Allocate(const ImageView& view) {
         const auto bytes = CheckedImageBytes(view.width, view.height, 4);
-        if (bytes) buffer_ = TryAllocateBytes(*bytes);
+        if (bytes) buffer_ = AllocateWorkMemory(*bytes);
         if (!buffer_) return Fail();
         bytes_ = *bytes;
         width_ = view.width;
@@ -309,7 +310,7 @@ private:
         return false;
     }
 
-    std::unique_ptr<std::uint8_t[]> buffer_;
+    WorkMemory buffer_;
     std::unique_ptr<std::uint32_t[]> keys_;
     std::size_t bytes_ = 0;
     int width_ = 0;
