@@ -137,14 +137,17 @@ bool EriArithmeticModel::reset(int bits) {
     return true;
 }
 
-void EriArithmeticModel::count(std::uint32_t context, std::uint32_t index) {
+// Moves are short; a library call would cost more than the copy.
+__attribute__((optimize("no-tree-loop-distribute-patterns"))) void
+EriArithmeticModel::count(std::uint32_t context, std::uint32_t index) {
     Entry* e = table(context);
     const std::uint16_t grown = static_cast<std::uint16_t>(e[index].count + 1);
     std::uint32_t to = index;
     while (to > 0 && e[to - 1].count <= grown)
         --to;
     const Entry moved{grown, e[index].symbol};
-    if (to != index) std::memmove(e + to + 1, e + to, (index - to) * sizeof(Entry));
+    for (std::uint32_t k = index; k > to; --k)
+        e[k] = e[k - 1];
     e[to] = moved;
     std::uint32_t& t = totals_[context];
     if (++t > 0xFFFF) {
@@ -157,9 +160,7 @@ void EriArithmeticModel::count(std::uint32_t context, std::uint32_t index) {
     }
 }
 
-int EriBitReader::arithmeticBit() {
-    const int bit = readBit();
-    if (bit <= 0) return bit & 1;
+int EriBitReader::arithmeticBitAtEnd() {
     if (zeroBitsLeft_ > 0) {
         --zeroBitsLeft_;
         return 0;
@@ -209,22 +210,55 @@ bool EriBitReader::setupArithmetic(int symbolBits) {
     return true;
 }
 
+namespace {
+
+// floor(a / b) for a < 2^48 and 0 < b < 2^32, through a double quotient
+// corrected by one step either way: the estimate is within 1 of the exact
+// value, and integer division is several times slower.
+inline std::uint64_t FloorDivide(std::uint64_t a, std::uint64_t b, double inverse) {
+    std::uint64_t q = static_cast<std::uint64_t>(static_cast<double>(a) * inverse);
+    if (q * b > a)
+        --q;
+    else if ((q + 1) * b <= a)
+        ++q;
+    return q;
+}
+
+} // namespace
+
 bool EriBitReader::decodeArithmetic(std::int32_t& value) {
     EriArithmeticModel& model = *model_;
     const std::uint32_t t = model.total(context_);
     EriArithmeticModel::Entry* e = model.table(context_);
-    const std::uint64_t q = std::uint64_t{code_} * t / range_;
+    const std::uint64_t q =
+        FloorDivide(std::uint64_t{code_} * t, range_, 1.0 / static_cast<double>(range_));
     if (q >= 0x10000) return false;
     const std::uint32_t n = model.symbolCount();
+    // Walk the cumulative counts, four entries per step while they do not
+    // reach q.
     std::uint32_t cum = 0;
     std::uint32_t i = 0;
+    const std::uint32_t target = static_cast<std::uint32_t>(q);
+    while (i + 4 <= n) {
+        const std::uint32_t four =
+            std::uint32_t{e[i].count} + e[i + 1].count + e[i + 2].count + e[i + 3].count;
+        if (target < cum + four) break;
+        cum += four;
+        i += 4;
+    }
     for (; i < n; ++i) {
-        if (q < cum + e[i].count) break;
+        if (target < cum + e[i].count) break;
         cum += e[i].count;
     }
     if (i == n) return false;
-    code_ -= static_cast<std::uint32_t>((std::uint64_t{range_} * cum + t - 1) / t);
-    range_ = static_cast<std::uint32_t>(std::uint64_t{range_} * e[i].count / t);
+    const double inverseTotal = 1.0 / static_cast<double>(t);
+    const std::uint64_t scaled = std::uint64_t{range_} * cum;
+    // ceil(range * cum / t)
+    std::uint64_t offset = FloorDivide(scaled, t, inverseTotal);
+    if (offset * t != scaled) ++offset;
+    code_ -= static_cast<std::uint32_t>(offset);
+    range_ = static_cast<std::uint32_t>(
+        FloorDivide(std::uint64_t{range_} * e[i].count, t, inverseTotal));
     while (range_ < 0x80000000u) {
         int bit = arithmeticBit();
         if (bit < 0) return false;

@@ -96,7 +96,11 @@ private:
     bool refill();
     // One bit for the arithmetic coder: 0 or 1, with 128 zero bits after the
     // first end of the data; -1 when the data ends a second time.
-    int arithmeticBit();
+    int arithmeticBit() {
+        const int bit = readBit();
+        return bit <= 0 ? (bit & 1) : arithmeticBitAtEnd();
+    }
+    int arithmeticBitAtEnd();
     bool decodeArithmetic(std::int32_t& value);
 
     EriByteStream& stream_;
