@@ -378,3 +378,48 @@ TEST(PsdReader, EachThreadHasItsOwnInput) {
     EXPECT_EQ(other[0], 255);
     EXPECT_EQ(other[2], 0);
 }
+
+TEST(PsdReader, SixteenBitLayersInTheirTaggedBlock) {
+    // 16-bit documents keep their layer records in an "Lr16" block after the
+    // global mask; here one 2 x 1 layer with zip-predicted channels.
+    const auto channel = [](unsigned a, unsigned b) {
+        Bytes plane;
+        Put16(plane, a);
+        Put16(plane, b);
+        Bytes out;
+        Put16(out, 3);
+        Append(out, Zip(Predict(plane, 4, 2)));
+        return out;
+    };
+    LayerSpec l;
+    l.right = 2;
+    l.bottom = 1;
+    l.pascalName = "deep";
+    l.channels = {{-1, channel(0xFFFF, 0x8000)},
+                  {0, channel(0x0000, 0xFFFF)},
+                  {1, channel(0x1234, 0x1234)},
+                  {2, channel(0xFFFF, 0x0101)}};
+    const Bytes records = LayerInfo({l}, false);
+    Bytes section;
+    Put32(section, 0); // empty plain layer info
+    Put32(section, 0); // global mask
+    PutText(section, "8BIMLr16");
+    Put32(section, static_cast<std::uint32_t>(records.size()));
+    Append(section, records);
+    Bytes file = Header(1, 3, 1, 2, 16, 3);
+    Put32(file, static_cast<std::uint32_t>(section.size()));
+    Append(file, section);
+    Bytes merged;
+    Put16(merged, 0);
+    merged.insert(merged.end(), 12, 0);
+    Append(file, merged);
+
+    const Loaded got = LoadAll(file);
+    ASSERT_EQ(got.rc, 0);
+    ASSERT_EQ(got.infos.size(), 2u);
+    EXPECT_STREQ(got.infos[1].name, "deep");
+    // round(v * 255 / 65535): 0x8000 -> 128, 0x1234 -> 18, 0x0101 -> 1.
+    const std::uint8_t want[8] = {255, 18, 0, 255, 1, 18, 255, 128};
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(got.pixels[1][i], want[i]) << i;
+}
