@@ -225,6 +225,21 @@ TEST(AntiAliasSteps, WithinADiagonalTheFadeOverwritesTheWeight64Blend) {
     EXPECT_EQ(out[4 * 4 + 3], Over(112));
 }
 
+TEST(AntiAliasSteps, WidthsBeyond16BitsWorkLikeSmallOnes) {
+    // Row 0 opaque up to column 32999, then 9 transparent cells; row 1 opaque.
+    const int w = 33009;
+    reference::Picture p{w, 2, std::vector<std::uint8_t>(static_cast<std::size_t>(w) * 8, 0)};
+    for (int x = 0; x < w; ++x) {
+        p.bytes[4 * (static_cast<std::size_t>(w) + x) + 3] = 255;
+        if (x < 33000) p.bytes[4 * static_cast<std::size_t>(x) + 3] = 255;
+    }
+    const auto out = Processed(p, WithThreshold(1), true);
+    // Run 8 to the right: h = 4, weights 128, 96, 64, 32.
+    const int want[9] = {Over(128), Over(96), Over(64), Over(32), 0, 0, 0, 0, 0};
+    for (int k = 0; k < 9; ++k)
+        EXPECT_EQ(out[4 * static_cast<std::size_t>(33000 + k) + 3], want[k]) << k;
+}
+
 TEST(AntiAliasThreshold, EdgeValues) {
     const auto p = FromMap({"##..#.", "#.##..", "###..#", ".#.###"});
     const auto atOne = Processed(p, WithThreshold(1), true);
