@@ -227,6 +227,35 @@ void NormaliseBlendKey(char key[8]) {
         if (IsTag(reversed, k)) std::memcpy(key, reversed, 4);
 }
 
+int ColourChannels(const Document& doc) {
+    return doc.mode == ColourMode::Rgb ? 3 : 1;
+}
+
+// Whether `bytes` of channel data can hold `planes` planes of w x h samples:
+// a run-length row needs at least two bytes per 128 bytes of row, and zlib
+// expands at most about 1032 times.
+bool PlausiblePlanes(const Document& doc, int compression, std::uint64_t bytes, std::int64_t w,
+                     std::int64_t h, int planes, int countedPlanes) {
+    const std::uint64_t rowBytes = static_cast<std::uint64_t>(w) * (doc.depth / 8);
+    const std::uint64_t rows = static_cast<std::uint64_t>(h) * static_cast<std::uint64_t>(planes);
+    switch (compression) {
+    case 0:
+        return bytes / rowBytes >= rows;
+    case 1: {
+        const std::uint64_t countBytes = static_cast<std::uint64_t>(h) *
+                                         static_cast<std::uint64_t>(countedPlanes) *
+                                         (doc.psb ? 4 : 2);
+        const std::uint64_t minRow = 2 * ((rowBytes + 127) / 128);
+        return bytes >= countBytes && (bytes - countBytes) / minRow >= rows;
+    }
+    case 2:
+    case 3:
+        return bytes >= rowBytes * rows / 1032;
+    default:
+        return true; // refused with its own code when decoded
+    }
+}
+
 struct RawLayer {
     Layer layer;
     int sectionType = 0; // 0 pixels, 1/2 group start (open/closed), 3 group end
@@ -329,6 +358,22 @@ int ParseLayerInfo(Cursor& c, Document& doc, bool& mergedTransparency) {
         for (ChannelRef& ch : raw.layer.channels) {
             ch.offset = c.pos();
             if (!c.Skip(ch.length)) return TLPSD_E_CORRUPT;
+        }
+    }
+    // Each picture channel must be able to hold its rectangle, so that a
+    // small file cannot make the caller allocate a huge layer.
+    for (const RawLayer& raw : raws) {
+        const TlPsdRect& r = raw.layer.info.rect;
+        const std::int64_t w = std::int64_t{r.right} - r.left, h = std::int64_t{r.bottom} - r.top;
+        if (w <= 0 || h <= 0) continue;
+        if (w > kMaxLayerSide || h > kMaxLayerSide) return TLPSD_E_TOO_LARGE;
+        for (const ChannelRef& ch : raw.layer.channels) {
+            if (ch.id < -1 || ch.id >= ColourChannels(doc)) continue;
+            Cursor field(*doc.source, ch.offset, ch.offset + ch.length);
+            const int compression = field.U16();
+            if (!field.ok()) return TLPSD_E_CORRUPT;
+            if (!PlausiblePlanes(doc, compression, ch.length - 2, w, h, 1, 1))
+                return TLPSD_E_CORRUPT;
         }
     }
 
@@ -638,10 +683,6 @@ void RemoveWhiteMatte(std::uint8_t* out, const TlPsdRect& want, const TlPsdRect&
     }
 }
 
-int ColourChannels(const Document& doc) {
-    return doc.mode == ColourMode::Rgb ? 3 : 1;
-}
-
 // Byte positions in a BGRA pixel for colour channel k.
 Placement MakePlacement(const Document& doc, std::uint8_t* out, const TlPsdRect& want,
                         const TlPsdRect& have, int channelId) {
@@ -798,14 +839,19 @@ int ParseDocument(std::unique_ptr<ByteSource> source, Document& doc) {
         }
         if (rc != TLPSD_OK) return rc;
     }
-    // The merged image must at least carry its compression field.
-    Cursor merged(*doc.source, doc.mergedOffset, doc.source->Size());
-    merged.U16();
-    if (!merged.ok()) return TLPSD_E_READ;
     // Without layer records the first extra channel is the only transparency
     // the document has; with records it is transparency only when flagged.
     const bool extraChannel = channels > ColourChannels(doc);
     doc.mergedAlpha = extraChannel && (mergedTransparency || !anyRecords);
+    // The merged image must carry its compression field and enough data for
+    // the planes that are delivered.
+    Cursor merged(*doc.source, doc.mergedOffset, doc.source->Size());
+    const int compression = merged.U16();
+    if (!merged.ok()) return TLPSD_E_READ;
+    const int planes = ColourChannels(doc) + (doc.mergedAlpha ? 1 : 0);
+    if (!PlausiblePlanes(doc, compression, merged.remaining(), doc.width, doc.height, planes,
+                         doc.channels))
+        return TLPSD_E_READ;
     return TLPSD_OK;
 }
 

@@ -423,3 +423,20 @@ TEST(PsdReader, SixteenBitLayersInTheirTaggedBlock) {
     for (int i = 0; i < 8; ++i)
         EXPECT_EQ(got.pixels[1][i], want[i]) << i;
 }
+
+TEST(PsdReader, SmallFilesCannotClaimLargePictures) {
+    // A 30000 x 30000 canvas whose run-length data is a few bytes long.
+    Bytes merged;
+    Put16(merged, 1);
+    merged.insert(merged.end(), 64, 0);
+    EXPECT_EQ(LoadAll(Document(Header(1, 3, 30000, 30000, 8, 3), {}, merged)).rc, TLPSD_E_READ);
+    // A 20000 x 20000 layer with 10 bytes of raw data per channel.
+    LayerSpec big;
+    big.right = big.bottom = 20000;
+    for (std::int16_t id : {-1, 0, 1, 2})
+        big.channels.push_back({id, FlatChannel(10, 1)});
+    EXPECT_EQ(LoadAll(Document(Header(1, 3, 1, 1, 8, 3), LayerInfo({big}, false),
+                               RawMerged(1, {0, 0, 0})))
+                  .rc,
+              TLPSD_E_CORRUPT);
+}
