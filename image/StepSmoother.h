@@ -27,11 +27,20 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+#include "image/Allocation.h"
+#include "image/ImageBuffer.h"
+#include "image/ImageView.h"
+#include "image/WorkMemory.h"
 
 namespace pelo {
 
@@ -210,22 +219,9 @@ private:
     int y_ = 0;
 };
 
-} // namespace pelo
-
 // What both passes share around the scan: the work area holding the result
-// until it is copied back, and the two row-key tables.
-#include "image/Allocation.h"
-#include "image/ImageBuffer.h"
-#include "image/ImageView.h"
-#include "image/WorkMemory.h"
-
-#include <cstdio>
-#include <cstring>
-#include <memory>
-#include <new>
-
-namespace pelo {
-
+// until it is copied back, the two row-key tables and the list of written
+// cells.
 class StepWorkArea {
 public:
     // A work area of the view's size, contents undefined. False (with the
@@ -288,7 +284,6 @@ public:
     }
 
     std::uint8_t* pixels() const { return buffer_.get(); }
-    std::vector<std::size_t> written;
     std::size_t bytes() const { return bytes_; }
     std::uint32_t* keysA() const { return keys_.get(); }
     std::uint32_t* keysB() const { return keys_.get() + static_cast<std::size_t>(width_); }
@@ -310,6 +305,10 @@ private:
         return false;
     }
 
+public:
+    std::vector<std::size_t> written; // cells in the order of their writes
+
+private:
     WorkMemory buffer_;
     std::unique_ptr<std::uint32_t[]> keys_;
     std::size_t bytes_ = 0;
