@@ -9,7 +9,9 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QImage>
+#include <algorithm>
 #include <benchmark/benchmark.h>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -54,6 +56,24 @@ pelo::test::LossyOptions Options(std::uint32_t chroma, std::int32_t coder) {
     return o;
 }
 
+// Peak signal-to-noise ratio of decoded blue, green, red against the
+// picture; rows of the decoded form are reached through row(y), top first.
+template <typename Row> double Psnr(Row row) {
+    const pelo::test::LossyPicture& p = Picture();
+    double squares = 0;
+    for (int y = 0; y < kSide; ++y) {
+        const std::uint8_t* got = row(y);
+        for (int x = 0; x < kSide; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const double d =
+                    double(got[x * 4 + c]) - p.bgra[(std::size_t(y) * kSide + x) * 4 + c];
+                squares += d * d;
+            }
+    }
+    const double mse = squares / (3.0 * kSide * kSide);
+    return mse > 0 ? 10 * std::log10(255.0 * 255.0 / mse) : 99;
+}
+
 const std::uint32_t kChroma[] = {pelo::kEriChroma444, pelo::kEriChroma422, pelo::kEriChroma411};
 const char* const kChromaNames[] = {"0x00040404", "0x00040202", "0x00040101"};
 
@@ -74,6 +94,17 @@ void BM_DecodeEriLossy(benchmark::State& state) {
     state.counters["MP/s"] =
         benchmark::Counter(kMegapixels * double(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["KiB"] = double(file.size()) / 1024.0;
+    if (block) {
+        // 24-bit bottom-up rows; widened to four bytes a pixel for Psnr.
+        const std::size_t stride = (std::size_t(kSide) * 3 + 3) & ~std::size_t{3};
+        std::vector<std::uint8_t> wide(std::size_t(kSide) * 4);
+        state.counters["PSNR"] = Psnr([&](int y) {
+            const std::uint8_t* src = block->pixels() + stride * (kSide - 1 - y);
+            for (int x = 0; x < kSide; ++x)
+                std::copy(src + 3 * x, src + 3 * x + 3, wide.data() + 4 * x);
+            return wide.data();
+        });
+    }
     state.SetLabel(std::string(kChromaNames[chroma]) +
                    (coder == pelo::kEriCoderHuffman ? " huffman" : " gamma"));
 }
@@ -100,6 +131,11 @@ void BM_DecodeJpegBaseline(benchmark::State& state) {
     state.counters["MP/s"] =
         benchmark::Counter(kMegapixels * double(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["KiB"] = double(jpeg.size()) / 1024.0;
+    QImage decoded;
+    if (decoded.loadFromData(jpeg, "JPG")) {
+        decoded = decoded.convertToFormat(QImage::Format_RGB32);
+        state.counters["PSNR"] = Psnr([&](int y) { return decoded.constScanLine(y); });
+    }
 }
 BENCHMARK(BM_DecodeJpegBaseline)->Unit(benchmark::kMillisecond);
 
