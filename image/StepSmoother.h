@@ -149,7 +149,7 @@ private:
     }
 
     // M at (mx, y), its row partner P at (px, y); cells above the block.
-    void Up(int mx, int px, int y) {
+    [[gnu::always_inline]] void Up(int mx, int px, int y) {
         const std::uint32_t km = RowKey(mx, y);
         if (km == RowKey(px, y)) return;
         int n = 0;
@@ -166,7 +166,7 @@ private:
     }
 
     // M at (mx, y + 1), its row partner P at (px, y + 1); cells below.
-    void Down(int mx, int px, int y) {
+    [[gnu::always_inline]] void Down(int mx, int px, int y) {
         const std::uint32_t km = RowKey(mx, y + 1);
         if (km == RowKey(px, y + 1)) return;
         int n = 0;
