@@ -31,6 +31,18 @@ float StepFactor(std::uint8_t step, int side) {
     return static_cast<float>(256.0 / (step + 1) * 2.0 / side);
 }
 
+// Blue = Y + 1.5 V, green = Y - 0.375 U - 0.75 V, red = Y + 1.75 U. The
+// planes never overlap, which lets the loop run on vectors.
+void ConvertColours(const float* __restrict luma, const float* __restrict u,
+                    const float* __restrict v, float* __restrict blue, float* __restrict green,
+                    float* __restrict red, int count) {
+    for (int i = 0; i < count; ++i) {
+        blue[i] = luma[i] + 1.5f * v[i];
+        green[i] = luma[i] - 0.375f * u[i] - 0.75f * v[i];
+        red[i] = luma[i] + 1.75f * u[i];
+    }
+}
+
 } // namespace
 
 int EriLossyBlockCount(std::uint32_t chromaSampling, bool alpha) {
@@ -176,17 +188,11 @@ void EriLossyMacroBlock::colourConvert(int quarter) {
         v = ups[1];
     }
     float* blue = output_.get() + (static_cast<std::size_t>(quarter) * 4 + 0) * a;
-    float* green = blue + a;
-    float* red = green + a;
-    for (int i = 0; i < a; ++i) {
-        blue[i] = luma[i] + 1.5f * v[i];
-        green[i] = luma[i] - 0.375f * u[i] - 0.75f * v[i];
-        red[i] = luma[i] + 1.75f * u[i];
-    }
+    ConvertColours(luma, u, v, blue, blue + a, blue + 2 * a, a);
     if (alpha_) {
         const int alphaFirst = 4 + 2 * chromaPerChannel_;
         const float* alpha = planes + static_cast<std::size_t>(alphaFirst + quarter) * a;
-        std::copy(alpha, alpha + a, red + a);
+        std::copy(alpha, alpha + a, blue + 3 * a);
     }
 }
 
