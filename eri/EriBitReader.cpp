@@ -138,8 +138,12 @@ bool EriArithmeticModel::reset(int bits) {
 }
 
 // Moves are short; a library call would cost more than the copy.
-__attribute__((optimize("no-tree-loop-distribute-patterns"))) void
-EriArithmeticModel::count(std::uint32_t context, std::uint32_t index) {
+#if defined(__GNUC__) && !defined(__clang__)
+#define PELO_NO_LOOP_TO_CALL __attribute__((optimize("no-tree-loop-distribute-patterns")))
+#else
+#define PELO_NO_LOOP_TO_CALL
+#endif
+PELO_NO_LOOP_TO_CALL void EriArithmeticModel::count(std::uint32_t context, std::uint32_t index) {
     Entry* e = table(context);
     const std::uint16_t grown = static_cast<std::uint16_t>(e[index].count + 1);
     std::uint32_t to = index;

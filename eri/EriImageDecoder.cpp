@@ -119,6 +119,28 @@ void WriteLossy4(std::uint8_t* dst, std::ptrdiff_t stride, int columns, int rows
 
 } // namespace
 
+void BuildEriPlaneScan(int order, int side, std::uint32_t* table) {
+    const int s = side;
+    std::uint32_t i = 0;
+    if (order == 1) { // even rows, then odd rows
+        for (int pass = 0; pass < 2; ++pass)
+            for (int y = pass; y < s; y += 2)
+                for (int x = 0; x < s; ++x)
+                    table[i++] = y * s + x;
+    } else if (order == 2) { // even columns, then odd columns
+        for (int pass = 0; pass < 2; ++pass)
+            for (int x = pass; x < s; x += 2)
+                for (int y = 0; y < s; ++y)
+                    table[i++] = y * s + x;
+    } else { // anti-diagonals, even ones first
+        for (int pass = 0; pass < 2; ++pass)
+            for (int d = pass; d <= 2 * s - 2; d += 2)
+                for (int n = d < s - 1 ? d : s - 1; n >= 0 && d - n < s; --n)
+                    table[i++] = order == 3 ? std::uint32_t((d - n) * s + n)
+                                            : std::uint32_t((s - 1 - n) * s + (d - n));
+    }
+}
+
 EriInfoCheck CheckEriImageInfo(const EriImageInfo& info) {
     const std::uint32_t base = info.baseFormat();
     if (info.transformation == kEriTransformLossless) {
@@ -266,23 +288,8 @@ bool EriImageDecoder::makeBlockBuffers() {
         operationTree_.reset(new (std::nothrow) EriHuffmanTree);
         if (!operationTree_) return false;
     } else {
-        // Within one plane; table n - 1 is scan order n.
-        std::uint32_t* t = scanTables_.get();
-        std::uint32_t i = 0;
-        for (int pass = 0; pass < 2; ++pass)
-            for (int y = pass; y < s; y += 2)
-                for (int x = 0; x < s; ++x)
-                    t[i++] = y * s + x;
-        for (int pass = 0; pass < 2; ++pass)
-            for (int x = pass; x < s; x += 2)
-                for (int y = 0; y < s; ++y)
-                    t[i++] = y * s + x;
-        for (int order = 0; order < 2; ++order)
-            for (int pass = 0; pass < 2; ++pass)
-                for (int d = pass; d <= 2 * s - 2; d += 2)
-                    for (int n = d < s - 1 ? d : s - 1; n >= 0 && d - n < s; --n)
-                        t[i++] = order == 0 ? std::uint32_t((d - n) * s + n)
-                                            : std::uint32_t((s - 1 - n) * s + (d - n));
+        for (int order = 1; order <= 4; ++order)
+            BuildEriPlaneScan(order, s, scanTables_.get() + std::size_t(order - 1) * a);
     }
     blocksReady_ = true;
     return true;

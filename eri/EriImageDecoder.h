@@ -37,6 +37,10 @@ using EriLosslessBlockWriter = void (*)(std::uint8_t* destination, std::ptrdiff_
 using EriLossyBlockWriter = void (*)(std::uint8_t* destination, std::ptrdiff_t stride, int columns,
                                      int rows, const float* const* planes, int side, int pixelStep);
 
+// Scan order 1..4 of the lossless kind-1 block decoder: table[l] is the
+// position y * side + x that the l-th symbol of a plane goes to.
+void BuildEriPlaneScan(int order, int side, std::uint32_t* table);
+
 // Why an image information record is not decodable.
 enum class EriInfoCheck {
     Ok,

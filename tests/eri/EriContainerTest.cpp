@@ -1,5 +1,6 @@
 // The record container and its header records, on files put together byte
 // by byte, and the image set-up's acceptance of image information.
+#include "EriBitWriter.h"
 #include "EriFileWriter.h"
 #include "eri/EriByteStream.h"
 #include "eri/EriImageDecoder.h"
@@ -406,4 +407,55 @@ TEST(EriImageDecoder, FlipStoresTheFirstStreamRowLast) {
     // Stream rows run bottom first (3, 2, 1); flipped, buffer rows are top first.
     EXPECT_EQ(pixels[0], 1);
     EXPECT_EQ(pixels[11], 3);
+}
+
+TEST(EriImageDecoder, PlaneScanOrdersForSideFour) {
+    // Worked out from the walk over anti-diagonals d and positions n.
+    const std::uint32_t order1[16] = {0, 1, 2, 3, 8, 9, 10, 11, 4, 5, 6, 7, 12, 13, 14, 15};
+    const std::uint32_t order2[16] = {0, 4, 8, 12, 2, 6, 10, 14, 1, 5, 9, 13, 3, 7, 11, 15};
+    const std::uint32_t order3[16] = {0, 2, 5, 8, 7, 10, 13, 15, 1, 4, 3, 6, 9, 12, 11, 14};
+    const std::uint32_t order4[16] = {12, 4, 9, 14, 1, 6, 11, 3, 8, 13, 0, 5, 10, 15, 2, 7};
+    const std::uint32_t* expected[4] = {order1, order2, order3, order4};
+    for (int order = 1; order <= 4; ++order) {
+        std::uint32_t table[16];
+        BuildEriPlaneScan(order, 4, table);
+        for (int l = 0; l < 16; ++l)
+            EXPECT_EQ(table[l], expected[order - 1][l]) << order << " " << l;
+    }
+}
+
+TEST(EriImageDecoder, HandMadeGreyBlockFrame) {
+    // A 3 x 2 grey picture in one 4 x 4 block (degree 2), gamma codes:
+    // frame kind 1, bytes 0 1 0 (codes first; no codes for one channel),
+    // check bit 0, gamma reset 1 (non-zero run), run of 1 value +5, then a
+    // zero run of 15. Integration: the first row becomes 5 5 5 5, and the
+    // running sum downwards copies it into every row.
+    EriBitWriter w;
+    w.writeBits(1, 8);
+    w.writeBits(0, 8);
+    w.writeBits(1, 8);
+    w.writeBits(0, 8);
+    w.writeBit(0);
+    w.writeBit(1);
+    w.writeGamma(1);
+    w.writeBit(0);
+    w.writeGamma(5);
+    w.writeGamma(15);
+    const std::vector<std::uint8_t> frame = w.bytes();
+    EriImageInfo info;
+    info.coderVersion = kEriCoderVersion2;
+    info.transformation = kEriTransformLossless;
+    info.symbolCoder = kEriCoderGamma;
+    info.pixelFormat = kEriFormatGrey;
+    info.width = 3;
+    info.height = 2;
+    info.bitsPerPixel = 8;
+    info.blockDegree = 2;
+    const std::vector<std::uint8_t> file = MakeEriFile(info, frame);
+    EriMemoryStream stream(file.data(), file.size());
+    PackedDibPtr dib;
+    ASSERT_TRUE(LoadEriImage(stream, dib));
+    const std::uint8_t expected[8] = {5, 5, 5, 0, 5, 5, 5, 0};
+    EXPECT_EQ(0, std::memcmp(dib->pixels(), expected, 8));
+    EXPECT_EQ(dib->colourTable()[4 * 200 + 1], 200);
 }
