@@ -6,10 +6,6 @@ namespace pelo {
 
 namespace {
 
-inline std::uint32_t ColourOf(const std::uint8_t* p) {
-    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16;
-}
-
 inline std::size_t Slot(std::uint64_t tag, int bits) {
     return static_cast<std::size_t>((tag * 0x9E3779B97F4A7C15ull) >> (64 - bits));
 }
@@ -88,32 +84,24 @@ const ColourTerms& ColourSmoother::Terms(std::uint32_t colour) {
     return e.terms;
 }
 
-bool ColourSmoother::Blend(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w) {
-    if (w <= 0 || w >= 256) {
-        std::uint8_t out[4] = {t[0], t[1], t[2], t[3]};
-        if (!blendColour(s, t, out, w, settings_)) return false;
-        std::memcpy(dst, out, 4);
-        return true;
-    }
-    const std::uint32_t sc = ColourOf(s);
-    const std::uint32_t tc = ColourOf(t);
-    const std::uint64_t tag = std::uint64_t{1} << 63 | std::uint64_t{sc} << 32 |
-                              std::uint64_t{tc} << 8 | static_cast<std::uint64_t>(w);
-    MixEntry& e = mixes_[Slot(tag, kMixBits)];
-    if (e.tag != tag) {
-        // Copy the source terms: the second lookup may evict the first.
-        const ColourTerms st = Terms(sc);
-        const ColourTerms& tt = Terms(tc);
-        std::uint8_t out[3];
-        MixColour(st, tt, w, settings_.gamma, out);
-        e.tag = tag;
-        e.bgr = std::uint32_t{out[0]} | std::uint32_t{out[1]} << 8 | std::uint32_t{out[2]} << 16;
-    }
-    dst[0] = static_cast<std::uint8_t>(e.bgr);
-    dst[1] = static_cast<std::uint8_t>(e.bgr >> 8);
-    dst[2] = static_cast<std::uint8_t>(e.bgr >> 16);
-    dst[3] = t[3];
+bool ColourSmoother::BlendOutsideWeights(const std::uint8_t* s, const std::uint8_t* t,
+                                         std::uint8_t* dst, int w) {
+    std::uint8_t out[4] = {t[0], t[1], t[2], t[3]};
+    if (!blendColour(s, t, out, w, settings_)) return false;
+    std::memcpy(dst, out, 4);
     return true;
+}
+
+std::uint32_t ColourSmoother::Mix(MixEntry& e, std::uint64_t tag, std::uint32_t sc,
+                                  std::uint32_t tc, int w) {
+    // Copy the source terms: the second lookup may evict the first.
+    const ColourTerms st = Terms(sc);
+    const ColourTerms& tt = Terms(tc);
+    std::uint8_t out[3];
+    MixColour(st, tt, w, settings_.gamma, out);
+    e.tag = tag;
+    e.bgr = std::uint32_t{out[0]} | std::uint32_t{out[1]} << 8 | std::uint32_t{out[2]} << 16;
+    return e.bgr;
 }
 
 } // namespace pelo
