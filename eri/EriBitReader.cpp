@@ -65,7 +65,7 @@ std::uint32_t EriBitReader::readBits(int count) {
     return static_cast<std::uint32_t>((value << rest) | tail);
 }
 
-bool EriBitReader::readGamma(std::uint32_t& value) {
+bool EriBitReader::readGammaSlow(std::uint32_t& value) {
     std::uint32_t v = 1;
     std::uint32_t x = 0;
     for (int pairs = 0;; ++pairs) {

@@ -40,6 +40,34 @@ private:
     std::vector<Entry> entries_;
 };
 
+// Gamma codes of up to 7 bits, indexed by the next 8 bits of the stream.
+struct EriGammaEntry {
+    std::uint8_t length = 0; // 0: the code is longer than the window
+    std::uint8_t value = 0;
+};
+struct EriGammaTable {
+    EriGammaEntry entries[256];
+    constexpr EriGammaTable() : entries() {
+        for (int window = 0; window < 256; ++window) {
+            std::uint32_t v = 1, x = 0;
+            int position = 0;
+            for (;;) {
+                if (position >= 8) break;
+                if (!((window >> (7 - position)) & 1)) {
+                    entries[window] = {static_cast<std::uint8_t>(position + 1),
+                                       static_cast<std::uint8_t>(v + x)};
+                    break;
+                }
+                if (position + 1 >= 8) break;
+                x = 2 * x + ((window >> (6 - position)) & 1);
+                v *= 2;
+                position += 2;
+            }
+        }
+    }
+};
+inline constexpr EriGammaTable kEriGammaTable{};
+
 class EriBitReader {
 public:
     static constexpr std::size_t kDefaultBufferBytes = 65536;
@@ -66,7 +94,18 @@ public:
     bool atEnd() const { return ended_; }
     // A gamma code (1 and up). False at the end of the data or for a code of
     // more than 31 bits of value.
-    bool readGamma(std::uint32_t& value);
+    bool readGamma(std::uint32_t& value) {
+        // Codes of up to 7 bits (values 1..15) from a table on the next 8 bits.
+        if (bitsLeft_ >= 8) {
+            const EriGammaEntry e = kEriGammaTable.entries[(word_ >> (bitsLeft_ - 8)) & 0xFF];
+            if (e.length != 0) {
+                bitsLeft_ -= e.length;
+                value = e.value;
+                return true;
+            }
+        }
+        return readGammaSlow(value);
+    }
 
     // Run-length gamma symbols. resetGamma reads the kind of the next run.
     void resetGamma();
@@ -92,6 +131,7 @@ public:
     void resetMoveToFrontTables();
 
 private:
+    bool readGammaSlow(std::uint32_t& value);
     bool fetchWord();
     bool refill();
     // One bit for the arithmetic coder: 0 or 1, with 128 zero bits after the

@@ -58,6 +58,8 @@ bool EriHuffmanTree::countLeaf(int index) {
 }
 
 bool EriHuffmanTree::addSymbol(std::uint32_t symbol) {
+    // The largest value would read back as the escape code.
+    if (symbol >= 0x7FFFFFFFu) return false;
     const std::int32_t code =
         static_cast<std::int32_t>(static_cast<std::uint32_t>(kLeafCode) + symbol);
     if (free_ == 0) {

@@ -75,6 +75,12 @@ TEST(EriBitReader, GammaCodes) {
         ASSERT_TRUE(r.bits.readGamma(v));
         EXPECT_EQ(v, expected);
     }
+    // Longer than the 8-bit window: 16 = 1 0 1 0 1 0 1 0 0; 23 = 1 0 1 1 1 1 1 1 0.
+    Reader longer(Bits("101010100 101111110"));
+    ASSERT_TRUE(longer.bits.readGamma(v));
+    EXPECT_EQ(v, 16u);
+    ASSERT_TRUE(longer.bits.readGamma(v));
+    EXPECT_EQ(v, 23u);
     Reader end(Bits("1"));
     end.bits.readBits(32); // consume the padded word
     EXPECT_FALSE(end.bits.readGamma(v));
