@@ -6,6 +6,7 @@
 #include "image/ConversionSession.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
+#include "tests/tlpsdex/PsdBytes.h"
 #include "tests/tlpsdex/PsdTool.h"
 
 #include <cstring>
@@ -387,4 +388,41 @@ TEST_F(PsdPaths, BatchLayeredRunOfAnImageMagickDocument) {
                                                 Quoted(dir.file("out/named.PSD")));
     // The blue layer is cropped to its visible pixels (5 x 3 at 12, 5).
     EXPECT_EQ(frames, "|20 10 +0 +0\nred one|6 6 +1 +1\nblue|5 3 +12 +5\n");
+}
+
+TEST_F(PsdPaths, InvertedLayerRectangleIsLeftOut) {
+    // Right < left and bottom < top: a positive "area" but no pixels.
+    using namespace psdtest;
+    LayerSpec inverted;
+    inverted.left = 5, inverted.right = 1, inverted.top = 4, inverted.bottom = 0;
+    inverted.pascalName = "inverted";
+    for (std::int16_t id : {-1, 0, 1, 2})
+        inverted.channels.push_back({id, FlatChannel(16, 255)});
+    LayerSpec fine;
+    fine.right = 2, fine.bottom = 2;
+    fine.pascalName = "fine";
+    for (std::int16_t id : {-1, 0, 1, 2})
+        fine.channels.push_back({id, FlatChannel(4, 255)});
+    Bytes merged;
+    Put16(merged, 0);
+    merged.insert(merged.end(), 3 * 36, 100);
+    const Bytes file =
+        Document(Header(1, 3, 6, 6, 8, 3), LayerInfo({inverted, fine}, false), merged);
+    const std::string in = dir.file("inverted.psd");
+    pelo::test::WriteFileBytes(in, file);
+
+    pelo::ImagePtr image = session.LoadImageFile(in);
+    ASSERT_TRUE(image) << session.failure;
+    EXPECT_EQ(AlphaAt(*image, 0, 0), 255); // from "fine"
+    EXPECT_EQ(AlphaAt(*image, 3, 2), 0);   // nothing from "inverted"
+    EXPECT_TRUE(session.psd.psdLayers[0].pixels.empty());
+
+    const std::string out = dir.file("inverted_out.psd");
+    ASSERT_TRUE(session.ProcessLayeredPsd(in, out));
+    PsdLayerInfo info;
+    Pixels pixels;
+    std::vector<Layer> back;
+    ASSERT_TRUE(ReadPsd(out, info, pixels, back));
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_STREQ(back[0].info.name, "fine");
 }
