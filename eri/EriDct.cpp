@@ -45,7 +45,8 @@ constexpr int Log2(int n) {
 
 // Type II of N points, W[j] = sum_k in[k] cos((2k + 1) j pi / (2N)); with
 // Half, W[0] is halved. in and out must not overlap; in is clobbered.
-template <int N, int L, bool Half> void ForwardLanes(float* in, float* out, const EriDctTables& t) {
+template <int N, int L, bool Half>
+void ForwardLanes(float* __restrict in, float* __restrict out, const EriDctTables& t) {
     if constexpr (N == 4) {
         float m[4][4];
         for (int j = 0; j < 4; ++j)
@@ -62,7 +63,8 @@ template <int N, int L, bool Half> void ForwardLanes(float* in, float* out, cons
         // outputs follow from the half-size transform of the weighted
         // differences by 2 cos(a) cos(b) = cos(a + b) + cos(a - b).
         constexpr int H = N / 2;
-        const float* c = t.cosines[Log2(H)]; // cos((2k + 1) pi / (2N))
+        float c[H]; // cos((2k + 1) pi / (2N)), copied so that no store can alias it
+        std::memcpy(c, t.cosines[Log2(H)], sizeof c);
         float sums[H * L], diffs[H * L], evens[H * L], odds[H * L];
         for (int k = 0; k < H; ++k) {
             for (int l = 0; l < L; ++l) {
@@ -91,26 +93,71 @@ template <int N, int L, bool Half> void ForwardLanes(float* in, float* out, cons
 // every term weight 1.
 template <int N, int L> void InverseLanes(float* x, const EriDctTables& t) {
     if constexpr (N == 4) {
-        const float* c = t.cosines[1]; // cos(pi / 8), cos(3 pi / 8)
+        const float c[2] = {t.cosines[1][0], t.cosines[1][1]}; // cos(pi / 8), cos(3 pi / 8)
+        const float cosQuarter = t.cosQuarter, twoCosQuarter = t.twoCosQuarter;
         for (int l = 0; l < L; ++l) {
-            const float p = x[2 * L + l] * t.cosQuarter;
+            const float p = x[2 * L + l] * cosQuarter;
             const float e0 = x[l] + p;
             const float e1 = x[l] - p;
             const float v0 = x[L + l] * c[0];
             const float v1 = x[3 * L + l] * c[1];
             const float o0 = v0 + v1;
-            const float o1 = (v0 - v1) * t.twoCosQuarter - o0;
+            const float o1 = (v0 - v1) * twoCosQuarter - o0;
             x[l] = e0 + o0;
             x[3 * L + l] = e0 - o0;
             x[L + l] = e1 + o1;
             x[2 * L + l] = e1 - o1;
+        }
+    } else if constexpr (N == 8) {
+        // The general step below written out for eight points, so that every
+        // intermediate stays in registers; the same operations in the same
+        // order.
+        // Local copies of the table values: the block could alias the
+        // tables as far as the compiler knows, which would keep the lane loop
+        // scalar.
+        const float c2[2] = {t.cosines[1][0], t.cosines[1][1]}; // cos(pi / 8), cos(3 pi / 8)
+        const float c4[4] = {t.cosines[2][0], t.cosines[2][1], t.cosines[2][2], t.cosines[2][3]};
+        float f[4][4];
+        for (int j = 0; j < 4; ++j)
+            for (int i = 0; i < 4; ++i)
+                f[j][i] = t.f4[j][i];
+        const float cosQuarter = t.cosQuarter, twoCosQuarter = t.twoCosQuarter;
+        for (int l = 0; l < L; ++l) {
+            const float p = x[4 * L + l] * cosQuarter;
+            const float e0 = x[l] + p;
+            const float e1 = x[l] - p;
+            const float v0 = x[2 * L + l] * c2[0];
+            const float v1 = x[6 * L + l] * c2[1];
+            const float o0 = v0 + v1;
+            const float o1 = (v0 - v1) * twoCosQuarter - o0;
+            const float even0 = e0 + o0, even3 = e0 - o0, even1 = e1 + o1, even2 = e1 - o1;
+            const float w0 = x[L + l] * c4[0];
+            const float w1 = x[3 * L + l] * c4[1];
+            const float w2 = x[5 * L + l] * c4[2];
+            const float w3 = x[7 * L + l] * c4[3];
+            const float odd0 = w0 * f[0][0] + w1 * f[0][1] + w2 * f[0][2] + w3 * f[0][3];
+            const float odd1 =
+                2.0f * (w0 * f[1][0] + w1 * f[1][1] + w2 * f[1][2] + w3 * f[1][3]) - odd0;
+            const float odd2 =
+                2.0f * (w0 * f[2][0] + w1 * f[2][1] + w2 * f[2][2] + w3 * f[2][3]) - odd1;
+            const float odd3 =
+                2.0f * (w0 * f[3][0] + w1 * f[3][1] + w2 * f[3][2] + w3 * f[3][3]) - odd2;
+            x[l] = even0 + odd0;
+            x[7 * L + l] = even0 - odd0;
+            x[L + l] = even1 + odd1;
+            x[6 * L + l] = even1 - odd1;
+            x[2 * L + l] = even2 + odd2;
+            x[5 * L + l] = even2 - odd2;
+            x[3 * L + l] = even3 + odd3;
+            x[4 * L + l] = even3 - odd3;
         }
     } else {
         // Even frequencies: the half-size inverse. Odd frequencies: weighted by
         // cos((2k + 1) pi / (2N)), a half-size type II gives W, and
         // odd[j] = 2 W[j] - odd[j - 1] unfolds the products of cosines.
         constexpr int H = N / 2;
-        const float* c = t.cosines[Log2(H)];
+        float c[H];
+        std::memcpy(c, t.cosines[Log2(H)], sizeof c);
         float evens[H * L], weighted[H * L], w[H * L];
         for (int k = 0; k < H; ++k) {
             for (int l = 0; l < L; ++l) {
