@@ -4,20 +4,30 @@
 
 #include "app/settings/SettingsProfile.h"
 
+#include <functional>
+
 namespace pelo {
 
 class CPeloApp {
 public:
-    CPeloApp();
-    explicit CPeloApp(std::string profilePath) : profile_(std::move(profilePath)) {}
+    // Loads the PSD library at start-up; false when it or an entry point is
+    // missing.
+    using PsdLoader = std::function<bool()>;
 
-    // The whole life of the program; returns the process's exit status.
+    CPeloApp();
+    explicit CPeloApp(std::string profilePath, PsdLoader loadPsd = DefaultPsdLoader());
+
+    // The whole life of the program; returns the process's exit status: 0,
+    // or 1 when the PSD library could not be loaded.
     int InitInstance();
 
     ProfileFile& profile() { return profile_; }
 
 private:
+    static PsdLoader DefaultPsdLoader();
+
     ProfileFile profile_;
+    PsdLoader loadPsd_;
 };
 
 } // namespace pelo

@@ -318,3 +318,33 @@ TEST(CPeloApp, ProfileIsNamedAfterTheExecutableInTheConfigFolder) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(CPeloApp, MissingPsdLibraryEndsBeforeAnyWindow) {
+    pelo::test::TempDir dir;
+    const std::string profile = dir.file("pelo.INI");
+    CPeloApp app(profile, [] { return false; });
+    bool dialogShown = false;
+    pelo::test::ModalWatcher watcher;
+    watcher.onDialog([&](QDialog* d) {
+        dialogShown = true;
+        d->reject();
+    });
+    EXPECT_EQ(app.InitInstance(), 1);
+    EXPECT_EQ(watcher.messages(), QStringList{"Error: InitialLoadDll()"});
+    EXPECT_FALSE(dialogShown);
+    EXPECT_FALSE(std::ifstream(profile).good());
+}
+
+TEST(CPeloApp, LoadsThePsdLibraryBesideTheProgram) {
+    pelo::test::TempDir dir;
+    CPeloApp app(dir.file("pelo.INI"));
+    pelo::test::ModalWatcher watcher;
+    watcher.onDialog([](QDialog* d) { d->findChild<QPushButton*>("2")->click(); });
+    EXPECT_EQ(app.InitInstance(), 0);
+    EXPECT_TRUE(watcher.messages().isEmpty());
+    EXPECT_TRUE(std::ifstream(dir.file("pelo.INI")).good());
+}
+
+} // namespace
