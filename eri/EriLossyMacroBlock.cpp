@@ -123,10 +123,16 @@ void EriLossyMacroBlock::reconstruct(const std::int64_t* dc, const std::int32_t*
         matrices[b] = coefficients_.get() + static_cast<std::size_t>(b) * a;
         matrices[b][0] = static_cast<float>(dc[b]) * (isChroma ? chromaDcFactor_ : lumaDcFactor_);
     }
-    // The values arrive zigzag index first, block second. Every position is
-    // stored, zeros included, which is cheaper than clearing and branching.
+    for (int b = 0; b < blocks_; ++b)
+        std::fill(matrices[b] + 1, matrices[b] + a, 0.0f);
+    // The values arrive zigzag index first, block second. Most positions are
+    // zero in every block, so a position is looked at as a whole first.
     const std::int32_t* values = ac;
     for (int i = 1; i < a; ++i, values += blocks_) {
+        std::int32_t any = 0;
+        for (int b = 0; b < blocks_; ++b)
+            any |= values[b];
+        if (any == 0) continue;
         const int position = zigzag[i];
         const float* factors = i < lowEnd ? lowFactor : highFactor;
         for (int b = 0; b < blocks_; ++b) {
