@@ -35,9 +35,9 @@ CDetailSetDlg::CDetailSetDlg(QWidget* parent) : QDialog(parent) {
     setFixedSize(DialogSize(du, 202, 95));
 
     // Created in tab order: label, then its edit.
-    auto addLabel = [&](const LabelSpec& spec) {
-        auto* label = new QLabel(QString::fromUtf8(spec.text), this);
-        label->setGeometry(DialogRect(du, spec.left, spec.top, 50, 9));
+    auto addLabel = [&](const LabelSpec& entry) {
+        auto* label = new QLabel(QString::fromUtf8(entry.text), this);
+        label->setGeometry(DialogRect(du, entry.left, entry.top, 50, 9));
     };
     addLabel(kLabels[0]);
     gammaEdit_ = AddEdit(1000, 60, 7);
