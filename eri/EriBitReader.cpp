@@ -97,6 +97,19 @@ std::size_t EriBitReader::decodeGammaSymbols(std::int32_t* out, std::size_t coun
         const std::size_t take = std::min<std::size_t>(count - done, runLeft_);
         if (nonZeroRun_) {
             for (std::size_t i = 0; i < take; ++i) {
+                // The sign bit and a gamma code of up to 7 bits from one
+                // look-up on the next 8 bits.
+                std::uint32_t window;
+                if (peekByte(window)) {
+                    const EriGammaEntry e = kEriGammaTable.entries[(window << 1) & 0xFF];
+                    if (e.length != 0) {
+                        skipPeeked(e.length + 1);
+                        const auto m = static_cast<std::int32_t>(e.value);
+                        out[done++] = (window & 0x80) ? -m : m;
+                        --runLeft_;
+                        continue;
+                    }
+                }
                 const int sign = readBit();
                 std::uint32_t magnitude;
                 if (sign > 0 || !readGamma(magnitude)) return done;
@@ -256,11 +269,13 @@ bool EriBitReader::decodeArithmetic(std::int32_t& value) {
     }
     if (i == n) return false;
     const double inverseTotal = 1.0 / static_cast<double>(t);
-    const std::uint64_t scaled = std::uint64_t{range_} * cum;
-    // ceil(range * cum / t)
-    std::uint64_t offset = FloorDivide(scaled, t, inverseTotal);
-    if (offset * t != scaled) ++offset;
-    code_ -= static_cast<std::uint32_t>(offset);
+    if (cum != 0) {
+        // ceil(range * cum / t); none for the first entry, the likeliest.
+        const std::uint64_t scaled = std::uint64_t{range_} * cum;
+        std::uint64_t offset = FloorDivide(scaled, t, inverseTotal);
+        if (offset * t != scaled) ++offset;
+        code_ -= static_cast<std::uint32_t>(offset);
+    }
     range_ = static_cast<std::uint32_t>(
         FloorDivide(std::uint64_t{range_} * e[i].count, t, inverseTotal));
     while (range_ < 0x80000000u) {

@@ -96,10 +96,11 @@ public:
     // more than 31 bits of value.
     bool readGamma(std::uint32_t& value) {
         // Codes of up to 7 bits (values 1..15) from a table on the next 8 bits.
-        if (bitsLeft_ >= 8) {
-            const EriGammaEntry e = kEriGammaTable.entries[(word_ >> (bitsLeft_ - 8)) & 0xFF];
+        std::uint32_t window;
+        if (peekByte(window)) {
+            const EriGammaEntry e = kEriGammaTable.entries[window];
             if (e.length != 0) {
-                bitsLeft_ -= e.length;
+                skipPeeked(e.length);
                 value = e.value;
                 return true;
             }
@@ -131,6 +132,29 @@ public:
     void resetMoveToFrontTables();
 
 private:
+    // The next 8 bits without reading them, also across the word boundary
+    // while the buffer holds the next word; false when a refill would be
+    // needed (the bit-by-bit path then handles the end of the data).
+    bool peekByte(std::uint32_t& window) const {
+        if (bitsLeft_ >= 8) {
+            window = (word_ >> (bitsLeft_ - 8)) & 0xFF;
+            return true;
+        }
+        if (bytesLeft_ < 4) return false;
+        window =
+            ((word_ << (8 - bitsLeft_)) | (std::uint32_t{buffer_[cursor_]} >> bitsLeft_)) & 0xFF;
+        return true;
+    }
+    // Consumes count (1..8) bits after a successful peekByte.
+    void skipPeeked(int count) {
+        if (count <= bitsLeft_) {
+            bitsLeft_ -= count;
+            return;
+        }
+        const int rest = count - bitsLeft_;
+        fetchWord(); // the buffer holds the word: peekByte checked
+        bitsLeft_ = 32 - rest;
+    }
     bool readGammaSlow(std::uint32_t& value);
     bool fetchWord();
     bool refill();
