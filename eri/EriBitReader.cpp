@@ -68,7 +68,28 @@ std::uint32_t EriBitReader::readBits(int count) {
 bool EriBitReader::readGammaSlow(std::uint32_t& value) {
     std::uint32_t v = 1;
     std::uint32_t x = 0;
-    for (int pairs = 0;; ++pairs) {
+    int pairs = 0;
+    // Whole bytes while the next 8 bits are at hand: four continuing pairs at
+    // a time, then the end of the code from the table.
+    std::uint32_t window;
+    while (pairs + 4 <= 30 && peekByte(window)) {
+        if ((window & 0xAA) == 0xAA) {
+            x = (x << 4) | ((window >> 3) & 8) | ((window >> 2) & 4) | ((window >> 1) & 2) |
+                (window & 1);
+            v <<= 4;
+            pairs += 4;
+            skipPeeked(8);
+            continue;
+        }
+        // A stop bit among the four: a code of 2 * p + 1 bits in the table.
+        const EriGammaEntry e = kEriGammaTable.entries[window];
+        const int p = e.length / 2;
+        if (e.length == 0 || pairs + p > 30) break;
+        skipPeeked(e.length);
+        value = ((v + x) << p) + (e.value - (std::uint32_t{1} << p));
+        return true;
+    }
+    for (;; ++pairs) {
         const int more = readBit();
         if (more > 0) return false;
         if (more == 0) break;
@@ -109,6 +130,14 @@ std::size_t EriBitReader::decodeGammaSymbols(std::int32_t* out, std::size_t coun
                         --runLeft_;
                         continue;
                     }
+                    // A code of 9 bits or more, past the table as well.
+                    skipPeeked(1);
+                    std::uint32_t magnitude;
+                    if (!readGammaSlow(magnitude)) return done;
+                    const auto m = static_cast<std::int32_t>(magnitude);
+                    out[done++] = (window & 0x80) ? -m : m;
+                    --runLeft_;
+                    continue;
                 }
                 const int sign = readBit();
                 std::uint32_t magnitude;
