@@ -14,7 +14,8 @@ std::atomic<unsigned> gTempCounter{0};
 
 std::string TempNameFor(const std::string& target) {
     const auto slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string folder =
+        slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
     char suffix[48];
     std::snprintf(suffix, sizeof suffix, ".%ld.%u.tmp", static_cast<long>(getpid()),
@@ -41,7 +42,9 @@ int FileErrorFromErrno(int err) {
     }
 }
 
-AtomicFile::~AtomicFile() { Abandon(); }
+AtomicFile::~AtomicFile() {
+    Abandon();
+}
 
 void AtomicFile::Fail(int err) {
     errno_ = err;

@@ -1,11 +1,11 @@
 // Encoders of the codec that work on Qt pictures without Qt's encoders.
 #pragma once
 
+#include "formats/CodecReaders.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <string>
-
-#include "formats/CodecReaders.h"
 
 namespace pelo::codec {
 

@@ -1,6 +1,7 @@
 // The TGA decoder (Qt's reads neither run-length encoded nor version 2.0
 // files, which our own writer produces) and the completeness checks.
 #include "formats/CodecReaders.h"
+
 #include "image/Allocation.h"
 
 #include <cstring>

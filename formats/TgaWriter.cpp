@@ -1,9 +1,9 @@
 #include "formats/TgaWriter.h"
 
+#include "formats/AtomicFile.h"
+
 #include <cstring>
 #include <vector>
-
-#include "formats/AtomicFile.h"
 
 namespace pelo {
 
@@ -19,7 +19,8 @@ void Put16(std::uint8_t* p, unsigned v) {
 }
 
 void Put32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 void BuildHeader(std::uint8_t* h, int width, int height, bool runLength) {
@@ -61,7 +62,8 @@ int PackRunLength(const std::uint8_t* source, std::uint8_t* destination, int pix
         const int remaining = pixelCount - i;
         if (remaining >= 2 && SamePixel(current, current + bpp, bpp)) {
             int n = 2;
-            while (n < remaining && n < 128 && SamePixel(current, current + n * bpp, bpp)) ++n;
+            while (n < remaining && n < 128 && SamePixel(current, current + n * bpp, bpp))
+                ++n;
             destination[produced++] = static_cast<std::uint8_t>(0x80 | (n - 1));
             std::memcpy(destination + produced, current, static_cast<std::size_t>(bpp));
             produced += bpp;

@@ -2,10 +2,10 @@
 // encoded or plain), extension area and footer.
 #pragma once
 
+#include "image/ImageBuffer.h"
+
 #include <cstdint>
 #include <string>
-
-#include "image/ImageBuffer.h"
 
 namespace pelo {
 

@@ -10,9 +10,13 @@ namespace {
 std::atomic<std::size_t> gMaxImageBytes{kDefaultMaxImageBytes};
 }
 
-std::size_t MaxImageBytes() { return gMaxImageBytes.load(std::memory_order_relaxed); }
+std::size_t MaxImageBytes() {
+    return gMaxImageBytes.load(std::memory_order_relaxed);
+}
 
-void SetMaxImageBytes(std::size_t bytes) { gMaxImageBytes.store(bytes, std::memory_order_relaxed); }
+void SetMaxImageBytes(std::size_t bytes) {
+    gMaxImageBytes.store(bytes, std::memory_order_relaxed);
+}
 
 std::optional<std::size_t> CheckedImageBytes(std::int64_t width, std::int64_t height,
                                              std::int64_t bytesPerPixel) {

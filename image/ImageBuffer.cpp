@@ -1,9 +1,9 @@
 #include "image/ImageBuffer.h"
 
+#include "image/Allocation.h"
+
 #include <cstdio>
 #include <cstring>
-
-#include "image/Allocation.h"
 
 namespace pelo {
 
@@ -19,7 +19,9 @@ void SetDiagnostic(const char* format, int a, int b) {
 
 } // namespace
 
-const std::string& LastImageDiagnostic() { return tDiagnostic; }
+const std::string& LastImageDiagnostic() {
+    return tDiagnostic;
+}
 
 ImagePtr AllocIpl(int width, int height, int depth, int origin) {
     if (width < 1 || height < 1) {
@@ -47,7 +49,9 @@ ImagePtr AllocIpl(int width, int height, int depth, int origin) {
     return image;
 }
 
-void ReleaseIpl(ImagePtr& image) { image.reset(); }
+void ReleaseIpl(ImagePtr& image) {
+    image.reset();
+}
 
 ImagePtr CloneIpl(const ImageBuffer& source) {
     auto copy = AllocIpl(source.width, source.height, source.depth, source.origin);
@@ -69,7 +73,8 @@ void FillAlpha(ImageBuffer& image, int value) {
     const auto alpha = static_cast<std::uint8_t>(value);
     std::uint8_t* p = image.imageData;
     const std::size_t n = image.imageSize / 4;
-    for (std::size_t i = 0; i < n; ++i) p[4 * i + 3] = alpha;
+    for (std::size_t i = 0; i < n; ++i)
+        p[4 * i + 3] = alpha;
 }
 
 void ClearImage(ImageBuffer& image) {
@@ -108,7 +113,8 @@ void CopyAlphaRect(const ImageBuffer& source, ImageBuffer& destination, int sour
     for (int r = 0; r < height; ++r) {
         const std::uint8_t* s = source.pixel(sourceX, sourceY + r);
         std::uint8_t* d = destination.pixel(destX, destY + r);
-        for (int c = 0; c < width; ++c) d[4 * c + 3] = s[4 * c + 3];
+        for (int c = 0; c < width; ++c)
+            d[4 * c + 3] = s[4 * c + 3];
     }
 }
 

@@ -1,13 +1,15 @@
 #include "image/PackedDib.h"
 
+#include "image/Allocation.h"
+
 #include <cstdlib>
 #include <cstring>
 
-#include "image/Allocation.h"
-
 namespace pelo {
 
-void PackedDib::Free::operator()(std::uint8_t* p) const { std::free(p); }
+void PackedDib::Free::operator()(std::uint8_t* p) const {
+    std::free(p);
+}
 
 bool PackedDib::Reserve(std::size_t totalBytes) {
     if (totalBytes < kDibHeaderSize) totalBytes = kDibHeaderSize;
@@ -55,7 +57,9 @@ bool PrepareDib32(PackedDib& dib, int width, int height) {
 
 namespace {
 
-inline std::uint8_t Expand5(unsigned v) { return static_cast<std::uint8_t>((v << 3) | (v >> 2)); }
+inline std::uint8_t Expand5(unsigned v) {
+    return static_cast<std::uint8_t>((v << 3) | (v >> 2));
+}
 
 void ConvertRow(const std::uint8_t* src, std::uint8_t* dst, int width, int bitCount,
                 const std::uint8_t* table) {
@@ -111,7 +115,8 @@ ImagePtr ConvertDibToImage(const PackedDib& dib) {
     const std::uint8_t* pixels = dib.data() + offset;
     const std::uint8_t* table = dib.colourTable();
     for (int y = 0; y < image->height; ++y) {
-        const std::uint8_t* src = pixels + *stride * static_cast<std::size_t>(image->height - 1 - y);
+        const std::uint8_t* src =
+            pixels + *stride * static_cast<std::size_t>(image->height - 1 - y);
         ConvertRow(src, image->pixel(0, y), image->width, bitCount, table);
     }
     return image;

@@ -3,12 +3,12 @@
 // The exchange form between the loaders, the image model and the codec save.
 #pragma once
 
+#include "image/ImageBuffer.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
-
-#include "image/ImageBuffer.h"
 
 namespace pelo {
 

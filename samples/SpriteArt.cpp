@@ -16,7 +16,9 @@ struct Random {
         state ^= state << 5;
         return state;
     }
-    int range(int lo, int hi) { return lo + static_cast<int>(next() % static_cast<std::uint32_t>(hi - lo + 1)); }
+    int range(int lo, int hi) {
+        return lo + static_cast<int>(next() % static_cast<std::uint32_t>(hi - lo + 1));
+    }
 };
 
 struct Colour {
@@ -24,9 +26,9 @@ struct Colour {
 };
 
 constexpr Colour kPalette[] = {
-    {40, 40, 220, 255},  {60, 200, 80, 255},  {230, 120, 40, 255}, {0, 0, 255, 255},
-    {255, 0, 255, 255},  {30, 220, 240, 255}, {200, 200, 200, 255}, {120, 60, 150, 255},
-    {20, 90, 160, 255},  {250, 250, 250, 255},
+    {40, 40, 220, 255}, {60, 200, 80, 255},   {230, 120, 40, 255},  {0, 0, 255, 255},
+    {255, 0, 255, 255}, {30, 220, 240, 255},  {200, 200, 200, 255}, {120, 60, 150, 255},
+    {20, 90, 160, 255}, {250, 250, 250, 255},
 };
 constexpr Colour kOutline = {24, 20, 28, 255};
 
@@ -41,10 +43,14 @@ void Put(ImageBuffer& img, int x, int y, Colour c) {
 
 bool Inside(int shape, int dx, int dy, int r) {
     switch (shape) {
-    case 0: return dx * dx + dy * dy <= r * r;                 // disc
-    case 1: return std::abs(dx) + std::abs(dy) <= r;           // diamond
-    case 2: return std::abs(dx) <= r && std::abs(dy) <= r / 2; // bar
-    default: return dy >= -r / 2 && std::abs(dx) <= (dy + r / 2) / 2 + 1 && dy <= r / 2; // wedge
+    case 0:
+        return dx * dx + dy * dy <= r * r; // disc
+    case 1:
+        return std::abs(dx) + std::abs(dy) <= r; // diamond
+    case 2:
+        return std::abs(dx) <= r && std::abs(dy) <= r / 2; // bar
+    default:
+        return dy >= -r / 2 && std::abs(dx) <= (dy + r / 2) / 2 + 1 && dy <= r / 2; // wedge
     }
 }
 
@@ -67,8 +73,14 @@ void DrawLine(ImageBuffer& img, int x0, int y0, int x1, int y1, Colour c) {
         Put(img, x0, y0, c);
         if (x0 == x1 && y0 == y1) break;
         const int e2 = 2 * err;
-        if (e2 >= dy) { err += dy; x0 += sx; }
-        if (e2 <= dx) { err += dx; y0 += sy; }
+        if (e2 >= dy) {
+            err += dy;
+            x0 += sx;
+        }
+        if (e2 <= dx) {
+            err += dx;
+            y0 += sy;
+        }
     }
 }
 
@@ -105,7 +117,8 @@ ImagePtr MakeOpaqueScene(int width, int height, std::uint32_t seed) {
     auto img = AllocIpl(width, height);
     if (!img) return nullptr;
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) Put(*img, x, y, Colour{200, 170, 120, 255});
+        for (int x = 0; x < width; ++x)
+            Put(*img, x, y, Colour{200, 170, 120, 255});
     Decorate(*img, seed);
     return img;
 }

@@ -3,15 +3,16 @@
 // the demo, the benchmarks and the tests.
 #pragma once
 
-#include <cstdint>
-
 #include "image/ImageBuffer.h"
+
+#include <cstdint>
 
 namespace pelo::samples {
 
 struct SpriteStats {
     std::uint64_t pixels = 0;
-    std::uint64_t edgePixels = 0; // pixels whose right or lower neighbour differs in colour or alpha
+    std::uint64_t edgePixels =
+        0; // pixels whose right or lower neighbour differs in colour or alpha
     double edgeShare() const { return pixels ? double(edgePixels) / double(pixels) : 0.0; }
 };
 

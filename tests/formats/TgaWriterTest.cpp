@@ -1,3 +1,9 @@
+#include "formats/TgaWriter.h"
+
+#include "samples/SpriteArt.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/TempDir.h"
+
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -5,19 +11,18 @@
 #include <sys/resource.h>
 #include <vector>
 
-#include "formats/TgaWriter.h"
-#include "samples/SpriteArt.h"
-#include "tests/support/FileBytes.h"
-#include "tests/support/TempDir.h"
-
 namespace pelo {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using test::ReadFileBytes;
 
-std::uint32_t Le32(const std::uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24; }
-unsigned Le16(const std::uint8_t* p) { return p[0] | p[1] << 8; }
+std::uint32_t Le32(const std::uint8_t* p) {
+    return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24;
+}
+unsigned Le16(const std::uint8_t* p) {
+    return p[0] | p[1] << 8;
+}
 
 Bytes Pack(const Bytes& row, int bpp) {
     Bytes out(row.size() / bpp * (bpp + 1));
@@ -67,7 +72,8 @@ TEST(PackRunLength, PixelsDifferingOnlyInAlphaAreDifferent) {
 
 TEST(PackRunLength, LongRawStretchesSplitAt128) {
     Bytes row;
-    for (int i = 0; i < 200; ++i) row.push_back(static_cast<std::uint8_t>(i));
+    for (int i = 0; i < 200; ++i)
+        row.push_back(static_cast<std::uint8_t>(i));
     const Bytes packed = Pack(row, 1);
     // 128 raw, then 71 raw (the last pixel never joins a longer stretch), then 1.
     ASSERT_EQ(packed.size(), 1 + 128 + 1 + 71 + 1 + 1u);
@@ -95,12 +101,15 @@ TEST_F(TgaFile, OnePixelIsExactly544BytesWithAllFixedFields) {
     EXPECT_EQ(ext[0], 0xEF);
     EXPECT_EQ(ext[1], 0x01);
     EXPECT_EQ(std::memcmp(ext + 426, "Quarny's Pelo", 13), 0);
-    for (int i = 426 + 13; i < 467; ++i) EXPECT_EQ(ext[i], 0) << i;
+    for (int i = 426 + 13; i < 467; ++i)
+        EXPECT_EQ(ext[i], 0) << i;
     EXPECT_EQ(Le16(ext + 467), 100u);
     EXPECT_EQ(ext[469], 0x41);
     EXPECT_EQ(ext[494], 3);
-    for (int i = 2; i < 426; ++i) ASSERT_EQ(ext[i], 0) << i;
-    for (int i = 470; i < 494; ++i) ASSERT_EQ(ext[i], 0) << i;
+    for (int i = 2; i < 426; ++i)
+        ASSERT_EQ(ext[i], 0) << i;
+    for (int i = 470; i < 494; ++i)
+        ASSERT_EQ(ext[i], 0) << i;
 
     const std::uint8_t* footer = f.data() + f.size() - 26;
     EXPECT_EQ(Le32(footer), 23u);
@@ -176,14 +185,16 @@ TEST_F(TgaFile, FailedWriteKeepsTheExistingFileAndLeavesNoTemporary) {
     EXPECT_EQ(rc, -103);
     EXPECT_EQ(ReadFileBytes(path), Bytes(100, 0x42));
     int entries = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
+        ++entries;
     EXPECT_EQ(entries, 1);
 }
 
 TEST_F(TgaFile, IndependentReaderSeesIdenticalPixels) {
     auto img = samples::MakeSpriteSheet(97, 61, 5);
     // Half-transparent pixels too, with colour bytes that must survive.
-    for (int x = 0; x < 97; ++x) img->pixel(x, 30)[3] = static_cast<std::uint8_t>(x * 2);
+    for (int x = 0; x < 97; ++x)
+        img->pixel(x, 30)[3] = static_cast<std::uint8_t>(x * 2);
     for (const bool rle : {true, false}) {
         const std::string path = dir.file(rle ? "rle.tga" : "raw.tga");
         ASSERT_EQ(WriteTga(*img, path, rle), 0);

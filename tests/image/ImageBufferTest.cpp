@@ -1,8 +1,9 @@
-#include <cstring>
-#include <gtest/gtest.h>
+#include "image/ImageBuffer.h"
 
 #include "image/Allocation.h"
-#include "image/ImageBuffer.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
 
 namespace pelo {
 namespace {
@@ -70,7 +71,8 @@ TEST(FillAlpha, LeavesBuffersWithoutAlphaUnchanged) {
 TEST(ClearImage, ZeroesEveryByte) {
     auto img = Filled(5, 2, 0xAB);
     ClearImage(*img);
-    for (std::size_t i = 0; i < img->imageSize; ++i) ASSERT_EQ(img->imageData[i], 0);
+    for (std::size_t i = 0; i < img->imageSize; ++i)
+        ASSERT_EQ(img->imageData[i], 0);
 }
 
 TEST(MakeColourTransparent, ExactWhiteOnly) {
@@ -99,7 +101,8 @@ TEST(MakeColourTransparent, RefusesForeignBuffers) {
 TEST(CopyAlphaRect, CopiesOnlyThePartInsideBothImages) {
     auto src = Filled(4, 4, 0);
     for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) src->pixel(x, y)[3] = static_cast<std::uint8_t>(10 * y + x + 1);
+        for (int x = 0; x < 4; ++x)
+            src->pixel(x, y)[3] = static_cast<std::uint8_t>(10 * y + x + 1);
     auto dst = Filled(3, 3, 0x55);
     CopyAlphaRect(*src, *dst, 1, 1, 1, 2, 4, 4); // reaches past the destination
     for (int y = 0; y < 3; ++y) {
@@ -119,7 +122,8 @@ TEST(CopyAlphaRect, NegativeOrOutsideArgumentsDoNothing) {
     CopyAlphaRect(*src, *dst, 0, 0, 3, 0, 2, 2);
     CopyAlphaRect(*src, *dst, 0, 0, 0, 0, 2, -2);
     CopyAlphaRect(*src, *dst, 2, 2, 0, 0, 2, 2); // at the edge: clipped to nothing
-    for (std::size_t i = 0; i < dst->imageSize; ++i) ASSERT_EQ(dst->imageData[i], 9);
+    for (std::size_t i = 0; i < dst->imageSize; ++i)
+        ASSERT_EQ(dst->imageData[i], 9);
 }
 
 } // namespace

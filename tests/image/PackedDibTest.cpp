@@ -1,14 +1,13 @@
+#include "image/PackedDib.h"
+
 #include <cstring>
 #include <gtest/gtest.h>
-
-#include "image/PackedDib.h"
 
 namespace pelo {
 namespace {
 
 // A block of the given bit count with rows filled by fill(x, yBottomUp, bytes).
-template <typename Fill>
-PackedDib MakeDib(int w, int h, int bits, Fill fill) {
+template <typename Fill> PackedDib MakeDib(int w, int h, int bits, Fill fill) {
     PackedDib dib;
     const std::size_t stride = *DibStride(w, bits);
     const std::size_t table = bits == 8 ? 1024 : 0;
@@ -20,7 +19,8 @@ PackedDib MakeDib(int w, int h, int bits, Fill fill) {
     hdr.biSizeImage = static_cast<std::uint32_t>(stride * h);
     dib.header() = hdr;
     std::memset(dib.pixels(), 0xEE, stride * h);
-    for (int y = 0; y < h; ++y) fill(dib.pixels() + stride * y, y);
+    for (int y = 0; y < h; ++y)
+        fill(dib.pixels() + stride * y, y);
     return dib;
 }
 
@@ -117,7 +117,8 @@ TEST(PackedDib, ReusesABlockThatIsLargeEnough) {
 
 TEST(PackedDib, ImageRoundTripsThroughTheBlock) {
     auto img = AllocIpl(3, 2);
-    for (std::size_t i = 0; i < img->imageSize; ++i) img->imageData[i] = static_cast<std::uint8_t>(i * 7);
+    for (std::size_t i = 0; i < img->imageSize; ++i)
+        img->imageData[i] = static_cast<std::uint8_t>(i * 7);
     PackedDib dib;
     ASSERT_TRUE(ConvertImageToDib(*img, dib));
     EXPECT_EQ(std::memcmp(dib.pixels(), img->pixel(0, 1), 12), 0); // bottom row first

@@ -1,11 +1,11 @@
 #include "tests/support/FileBytes.h"
 
+#include "tests/support/TempDir.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sys/wait.h>
-
-#include "tests/support/TempDir.h"
 
 namespace pelo::test {
 
@@ -16,7 +16,8 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
 
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 int RunCommand(const std::string& command) {

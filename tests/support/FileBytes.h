@@ -1,11 +1,11 @@
 // Small file and process helpers for tests.
 #pragma once
 
+#include "image/ImageBuffer.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "image/ImageBuffer.h"
 
 namespace pelo::test {
 
