@@ -19,45 +19,24 @@ inline void AddPlane(std::int32_t* to, const std::int32_t* from, int area) {
         to[i] = Add(to[i], from[i]);
 }
 
-// Colour operations on planes 0..2: which plane is added to which.
+// Colour operations on planes 0..2: the plane that is added to up to two
+// others, in this order (-1: none).
+struct ColourOperation {
+    int source;
+    int targets[2];
+};
+constexpr ColourOperation kColourOperations[16] = {
+    {-1, {-1, -1}}, {-1, {-1, -1}}, {-1, {-1, -1}}, {-1, {-1, -1}}, // 0..3
+    {-1, {-1, -1}}, {0, {1, -1}},   {0, {2, -1}},   {0, {1, 2}},    // 4..7
+    {-1, {-1, -1}}, {1, {0, -1}},   {1, {2, -1}},   {1, {0, 2}},    // 8..11
+    {-1, {-1, -1}}, {2, {0, -1}},   {2, {1, -1}},   {2, {0, 1}},    // 12..15
+};
+
 void ApplyColourOperation(int operation, std::int32_t* planes, int area) {
-    std::int32_t* p0 = planes;
-    std::int32_t* p1 = planes + area;
-    std::int32_t* p2 = planes + 2 * area;
-    switch (operation) {
-    case 5:
-        AddPlane(p1, p0, area);
-        break;
-    case 6:
-        AddPlane(p2, p0, area);
-        break;
-    case 7:
-        AddPlane(p1, p0, area);
-        AddPlane(p2, p0, area);
-        break;
-    case 9:
-        AddPlane(p0, p1, area);
-        break;
-    case 10:
-        AddPlane(p2, p1, area);
-        break;
-    case 11:
-        AddPlane(p0, p1, area);
-        AddPlane(p2, p1, area);
-        break;
-    case 13:
-        AddPlane(p0, p2, area);
-        break;
-    case 14:
-        AddPlane(p1, p2, area);
-        break;
-    case 15:
-        AddPlane(p0, p2, area);
-        AddPlane(p1, p2, area);
-        break;
-    default:
-        break; // 0, 1, 2, 3, 4, 8, 12: none
-    }
+    if (operation < 0 || operation > 15) return;
+    const ColourOperation& op = kColourOperations[operation];
+    for (const int target : op.targets)
+        if (target >= 0) AddPlane(planes + target * area, planes + op.source * area, area);
 }
 
 // Lossless kind 1: position within each group of ten selects the colour
