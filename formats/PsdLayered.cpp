@@ -5,7 +5,6 @@
 #include "formats/SaveDispatch.h"
 #include "image/ConversionSession.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace pelo {
@@ -30,24 +29,7 @@ bool ConversionSession::ProcessLayeredPsd(const std::string& inputPath,
     const auto slash = outputPath.rfind('/');
     EnsureDirectory(slash == std::string::npos ? std::string() : outputPath.substr(0, slash));
 
-    const int code = lib->TlPsdLoad_Open(inputPath.c_str(), kPsdLoadMode, nullptr);
-    if (code != 0) {
-        char text[260];
-        std::snprintf(text, sizeof(text), "Error: Can not open a file, %s code=%d",
-                      inputPath.c_str(), code);
-        Show(text);
-        failure = "cannot open the PSD file (code " + std::to_string(code) + ")";
-        lib->TlPsdLoad_Close(); // every way out leaves no input open
-        return false;
-    }
-    psd.psdMergedInfo = PsdLayerInfo{};
-    psd.psdMergedInfo.index = -1;
-    if (!ReadPsdMergedImage(psd.psdMergedPixels, psd.psdMergedInfo)) {
-        Show("Can not get the merged image. ");
-        failure = "cannot read the merged image";
-        lib->TlPsdLoad_Close();
-        return false;
-    }
+    if (!OpenPsdInput(inputPath)) return false;
     if (lib->TlPsdSave_Open(outputPath.c_str(), kPsdSaveMode, kPsdSaveOptions) != 0) {
         failure = "cannot create the output file: " + outputPath;
         lib->TlPsdLoad_Close();

@@ -6,7 +6,6 @@
 #include "image/ConversionSession.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -77,21 +76,14 @@ bool ReadPsdLayer(int index, PsdLayer& layer, const PsdRect& canvas) {
     return true;
 }
 
-ImagePtr ConversionSession::LoadPsdMerged(const std::string& path) {
+bool ConversionSession::OpenPsdInput(const std::string& path) {
     const PsdLibrary* lib = Psd();
-    if (!lib) {
-        failure = "the PSD library is not loaded";
-        return nullptr;
-    }
     const int code = lib->TlPsdLoad_Open(path.c_str(), kPsdLoadMode, nullptr);
     if (code != 0) {
-        char text[260];
-        std::snprintf(text, sizeof(text), "Error: Can not open a file, %s code=%d", path.c_str(),
-                      code);
-        Show(text);
+        Show("Error: Can not open a file, " + path + " code=" + std::to_string(code));
         failure = "cannot open the PSD file (code " + std::to_string(code) + ")";
-        lib->TlPsdLoad_Close();
-        return nullptr;
+        lib->TlPsdLoad_Close(); // every way out leaves no input open
+        return false;
     }
     psd.psdMergedInfo = PsdLayerInfo{};
     psd.psdMergedInfo.index = -1;
@@ -99,8 +91,18 @@ ImagePtr ConversionSession::LoadPsdMerged(const std::string& path) {
         Show("Can not get the merged image. ");
         failure = "cannot read the merged image";
         lib->TlPsdLoad_Close();
+        return false;
+    }
+    return true;
+}
+
+ImagePtr ConversionSession::LoadPsdMerged(const std::string& path) {
+    const PsdLibrary* lib = Psd();
+    if (!lib) {
+        failure = "the PSD library is not loaded";
         return nullptr;
     }
+    if (!OpenPsdInput(path)) return nullptr;
     const int count = lib->TlPsdLoad_GetLayerCount();
     if (count < 0) {
         failure = "cannot read the layer count";

@@ -50,6 +50,9 @@ public:
 
 private:
     ImagePtr LoadPsdMerged(const std::string& path);
+    // Opens a PSD input and reads its merged image into psd; on failure shows
+    // the message, closes the input and returns false.
+    bool OpenPsdInput(const std::string& path);
     void Show(const std::string& text);
 };
 
