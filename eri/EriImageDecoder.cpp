@@ -1,5 +1,6 @@
 #include "eri/EriImageDecoder.h"
 
+#include "eri/EriLossyBlockWriters.h"
 #include "image/Allocation.h"
 
 #include <cmath>
@@ -76,44 +77,6 @@ void WriteBlock1(std::uint8_t* dst, std::ptrdiff_t stride, int columns, int rows
         const std::int32_t* p0 = planes + std::size_t(y) * side;
         for (int x = 0; x < columns; ++x)
             dst[x] = static_cast<std::uint8_t>(p0[x]);
-    }
-}
-
-// ---- lossy block writers ---------------------------------------------------
-
-inline std::uint8_t RoundClamp(float v) {
-    // Clamping first gives the same bytes as rounding first (the bounds are
-    // integers); the comparisons also send NaN to 0. Adding 2^23 leaves no
-    // fraction bits, so the addition itself rounds to nearest, ties to even,
-    // without a library call per value.
-    v = v > 0.0f ? v : 0.0f;
-    v = v < 255.0f ? v : 255.0f;
-    return static_cast<std::uint8_t>((v + 8388608.0f) - 8388608.0f);
-}
-
-void WriteLossy3(std::uint8_t* dst, std::ptrdiff_t stride, int columns, int rows,
-                 const float* const* planes, int side, int step) {
-    for (int y = 0; y < rows; ++y, dst += stride) {
-        const std::size_t row = std::size_t(y) * side;
-        std::uint8_t* d = dst;
-        for (int x = 0; x < columns; ++x, d += step) {
-            d[0] = RoundClamp(planes[0][row + x]);
-            d[1] = RoundClamp(planes[1][row + x]);
-            d[2] = RoundClamp(planes[2][row + x]);
-        }
-    }
-}
-
-void WriteLossy4(std::uint8_t* dst, std::ptrdiff_t stride, int columns, int rows,
-                 const float* const* planes, int side, int) {
-    for (int y = 0; y < rows; ++y, dst += stride) {
-        const std::size_t row = std::size_t(y) * side;
-        for (int x = 0; x < columns; ++x) {
-            dst[4 * x] = RoundClamp(planes[0][row + x]);
-            dst[4 * x + 1] = RoundClamp(planes[1][row + x]);
-            dst[4 * x + 2] = RoundClamp(planes[2][row + x]);
-            dst[4 * x + 3] = RoundClamp(planes[3][row + x]);
-        }
     }
 }
 
@@ -308,8 +271,8 @@ EriLosslessBlockWriter EriImageDecoder::losslessBlockWriter(std::uint32_t pixelF
 EriLossyBlockWriter EriImageDecoder::lossyBlockWriter(std::uint32_t pixelFormat,
                                                       std::uint32_t bitsPerPixel) const {
     if (bitsPerPixel != 24 && bitsPerPixel != 32) return nullptr;
-    if (pixelFormat & kEriAlphaFlag) return bitsPerPixel == 32 ? WriteLossy4 : nullptr;
-    return WriteLossy3;
+    if (pixelFormat & kEriAlphaFlag) return bitsPerPixel == 32 ? WriteEriLossy4 : nullptr;
+    return WriteEriLossy3;
 }
 
 int EriImageDecoder::blockHook(int, int) {
