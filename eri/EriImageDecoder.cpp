@@ -5,7 +5,12 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace pelo {
 
@@ -38,6 +43,24 @@ void WriteBlock555(std::uint8_t* dst, std::ptrdiff_t stride, int columns, int ro
     }
 }
 
+// Low bytes of up to four planes as one little-endian pixel word; whole words
+// are stored so that the loops vectorise.
+inline std::uint32_t PackBytes(std::int32_t b0, std::int32_t b1, std::int32_t b2) {
+    return (std::uint32_t(b0) & 0xFF) | ((std::uint32_t(b1) & 0xFF) << 8) |
+           ((std::uint32_t(b2) & 0xFF) << 16);
+}
+
+inline void StoreWord(std::uint8_t* d, std::uint32_t word) {
+    const std::uint8_t bytes[4] = {std::uint8_t(word), std::uint8_t(word >> 8),
+                                   std::uint8_t(word >> 16), std::uint8_t(word >> 24)};
+    std::memcpy(d, bytes, 4);
+}
+
+inline std::uint32_t LoadWord(const std::uint8_t* d) {
+    return std::uint32_t{d[0]} | (std::uint32_t{d[1]} << 8) | (std::uint32_t{d[2]} << 16) |
+           (std::uint32_t{d[3]} << 24);
+}
+
 void WriteBlock3(std::uint8_t* dst, std::ptrdiff_t stride, int columns, int rows,
                  const std::int32_t* planes, int side, int step) {
     const std::size_t area = std::size_t(side) * side;
@@ -45,11 +68,23 @@ void WriteBlock3(std::uint8_t* dst, std::ptrdiff_t stride, int columns, int rows
         const std::int32_t* p0 = planes + std::size_t(y) * side;
         const std::int32_t* p1 = p0 + area;
         const std::int32_t* p2 = p1 + area;
-        std::uint8_t* d = dst;
-        for (int x = 0; x < columns; ++x, d += step) {
-            d[0] = static_cast<std::uint8_t>(p0[x]);
-            d[1] = static_cast<std::uint8_t>(p1[x]);
-            d[2] = static_cast<std::uint8_t>(p2[x]);
+        if (step == 4) {
+            // The fourth byte of each pixel is kept.
+            for (int x = 0; x < columns; ++x) {
+                std::uint8_t* d = dst + 4 * x;
+                StoreWord(d, (LoadWord(d) & 0xFF000000u) | PackBytes(p0[x], p1[x], p2[x]));
+            }
+            continue;
+        }
+        // Three-byte pixels: each word's fourth byte is the next pixel's
+        // first, rewritten by it; the last pixel goes byte by byte.
+        int x = 0;
+        for (; x + 1 < columns; ++x)
+            StoreWord(dst + 3 * x, PackBytes(p0[x], p1[x], p2[x]));
+        for (; x < columns; ++x) {
+            dst[3 * x] = static_cast<std::uint8_t>(p0[x]);
+            dst[3 * x + 1] = static_cast<std::uint8_t>(p1[x]);
+            dst[3 * x + 2] = static_cast<std::uint8_t>(p2[x]);
         }
     }
 }
@@ -62,12 +97,22 @@ void WriteBlock4(std::uint8_t* dst, std::ptrdiff_t stride, int columns, int rows
         const std::int32_t* p1 = p0 + area;
         const std::int32_t* p2 = p1 + area;
         const std::int32_t* p3 = p2 + area;
-        for (int x = 0; x < columns; ++x) {
-            dst[4 * x] = static_cast<std::uint8_t>(p0[x]);
-            dst[4 * x + 1] = static_cast<std::uint8_t>(p1[x]);
-            dst[4 * x + 2] = static_cast<std::uint8_t>(p2[x]);
-            dst[4 * x + 3] = static_cast<std::uint8_t>(p3[x]);
+        int x = 0;
+#if defined(__SSE2__)
+        const __m128i low = _mm_set1_epi32(0xFF);
+        for (; x + 4 <= columns; x += 4) {
+            auto lane = [&](const std::int32_t* p) {
+                return _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + x)), low);
+            };
+            const __m128i b = _mm_or_si128(lane(p0), _mm_slli_epi32(lane(p1), 8));
+            const __m128i r = _mm_or_si128(
+                _mm_slli_epi32(lane(p2), 16),
+                _mm_slli_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p3 + x)), 24));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * x), _mm_or_si128(b, r));
         }
+#endif
+        for (; x < columns; ++x)
+            StoreWord(dst + 4 * x, PackBytes(p0[x], p1[x], p2[x]) | (std::uint32_t(p3[x]) << 24));
     }
 }
 

@@ -1,6 +1,7 @@
 // Lossless block decoders (frame kinds 1, 4 and 8) and the row decoder for
 // 8-bit pictures (frame kind 2). Values are 32-bit and wrap; the writers keep
 // only their low bits.
+#include "eri/EriBlockIntegration.h"
 #include "eri/EriImageDecoder.h"
 
 #include <algorithm>
@@ -53,32 +54,10 @@ bool ReadByte(EriBitReader& bits, std::uint32_t& value) {
 void EriImageDecoder::integrate(int blockColumn, bool alongRows) {
     const int s = side_;
     const int c = channels_;
-    for (int k = 0; k < c; ++k) {
-        std::int32_t* p = planes_.get() + std::size_t(k) * area_;
-        std::int32_t* acc = rowAccumulators_.get() + std::size_t(k) * s;
-        std::int32_t* line = columnLine_.get() + (std::size_t(blockColumn) * c + k) * s;
-        for (int y = 0; y < s; ++y) {
-            std::int32_t* row = p + std::size_t(y) * s;
-            if (alongRows) {
-                std::int32_t sum = acc[y];
-                for (int x = 0; x < s; ++x)
-                    row[x] = sum = Add(sum, row[x]);
-                acc[y] = sum;
-            } else {
-                acc[y] = row[s - 1];
-            }
-        }
-        // Running sum downwards, starting from the last row of the block above.
-        for (int x = 0; x < s; ++x)
-            p[x] = Add(p[x], line[x]);
-        for (int y = 1; y < s; ++y) {
-            std::int32_t* row = p + std::size_t(y) * s;
-            const std::int32_t* above = row - s;
-            for (int x = 0; x < s; ++x)
-                row[x] = Add(row[x], above[x]);
-        }
-        std::memcpy(line, p + std::size_t(s - 1) * s, sizeof(std::int32_t) * s);
-    }
+    for (int k = 0; k < c; ++k)
+        IntegrateEriPlane(planes_.get() + std::size_t(k) * area_, s,
+                          rowAccumulators_.get() + std::size_t(k) * s,
+                          columnLine_.get() + (std::size_t(blockColumn) * c + k) * s, alongRows);
 }
 
 int EriImageDecoder::storeBlock(const EriDecodeTarget& target, EriLosslessBlockWriter writer,
@@ -146,10 +125,6 @@ int EriImageDecoder::decodeBlocks(const EriDecodeTarget& target, EriBitReader& b
                 }
                 bits.resetGamma();
             }
-            const std::size_t got = arithmetic ? bits.decodeArithmeticSymbols(symbols, values)
-                                               : bits.decodeGammaSymbols(symbols, values);
-            if (got < values) return 1;
-
             int colourOperation = 0;
             int scan = 0;
             if (c > 2) {
@@ -162,9 +137,12 @@ int EriImageDecoder::decodeBlocks(const EriDecodeTarget& target, EriBitReader& b
                     colourOperation = static_cast<int>(code & 15);
                 }
             }
-            if (scan == 0) {
-                std::memcpy(planes, symbols, values * sizeof(std::int32_t));
-            } else {
+            // Scan order 0 keeps the symbols in place: decode into the planes.
+            std::int32_t* into = scan == 0 ? planes : symbols;
+            const std::size_t got = arithmetic ? bits.decodeArithmeticSymbols(into, values)
+                                               : bits.decodeGammaSymbols(into, values);
+            if (got < values) return 1;
+            if (scan != 0) {
                 const std::uint32_t* table = scanTables_.get() + std::size_t(scan - 1) * a;
                 for (int k = 0; k < c; ++k) {
                     const std::int32_t* from = symbols + std::size_t(k) * a;
@@ -221,10 +199,14 @@ int EriImageDecoder::decodeHuffmanBlocks(const EriDecodeTarget& target, EriBitRe
             } else if (!codeTree.decode(bits, code)) {
                 return 1;
             }
-            if (bits.decodeHuffmanSymbols(symbols, values) < values) return 1;
-            const std::uint32_t* table = scanTables_.get() + ((code >> 4) & 3) * values;
-            for (std::size_t i = 0; i < values; ++i)
-                planes[table[i]] = symbols[i];
+            // Scan table 0 is the identity: decode into the planes.
+            const std::uint32_t scan = (code >> 4) & 3;
+            if (bits.decodeHuffmanSymbols(scan == 0 ? planes : symbols, values) < values) return 1;
+            if (scan != 0) {
+                const std::uint32_t* table = scanTables_.get() + scan * values;
+                for (std::size_t i = 0; i < values; ++i)
+                    planes[table[i]] = symbols[i];
+            }
             ApplyColourOperation(static_cast<int>(code & 15), planes, a);
             integrate(bx, (code & 0x40) != 0);
             if (const int hook = storeBlock(target, writer, by, bx)) return hook;
