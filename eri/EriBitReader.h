@@ -90,6 +90,24 @@ public:
     }
     // count (0..32) bits, first bit most significant; 0 at the end of the data.
     std::uint32_t readBits(int count);
+    // The next bits without reading them, left-aligned in window: those of
+    // the current word and, while the buffer holds it, the next word. Returns
+    // how many are valid (0..32); the rest of window is zero.
+    int peekBits(std::uint32_t& window) const {
+        std::uint64_t bits = (std::uint64_t{word_} << 32) << (32 - bitsLeft_);
+        int valid = bitsLeft_;
+        if (bytesLeft_ >= 4) {
+            const std::uint8_t* p = buffer_.data() + cursor_;
+            const std::uint32_t next = (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) |
+                                       (std::uint32_t{p[2]} << 8) | p[3];
+            bits |= std::uint64_t{next} << (32 - bitsLeft_);
+            valid += 32;
+        }
+        window = static_cast<std::uint32_t>(bits >> 32);
+        return valid < 32 ? valid : 32;
+    }
+    // Consumes count bits of a successful peekBits (count up to its result).
+    void skipBits(int count) { skipPeeked(count); }
     // Whether a read has run past the end of the data (until discard).
     bool atEnd() const { return ended_; }
     // A gamma code (1 and up). False at the end of the data or for a code of
@@ -145,7 +163,7 @@ private:
             ((word_ << (8 - bitsLeft_)) | (std::uint32_t{buffer_[cursor_]} >> bitsLeft_)) & 0xFF;
         return true;
     }
-    // Consumes count (1..8) bits after a successful peekByte.
+    // Consumes count (0..32) bits after a successful peekByte or peekBits.
     void skipPeeked(int count) {
         if (count <= bitsLeft_) {
             bitsLeft_ -= count;

@@ -134,6 +134,27 @@ void EriHuffmanTree::rebuild() {
     repoint(kRoot);
 }
 
+bool EriHuffmanTree::countPath(const std::uint16_t* path, int depth) {
+    // The walk down has recorded the ancestors, so going up needs no parent
+    // look-ups: while no swap is due, each level only gains one. The first
+    // swap, or a parent that disagrees with the path, hands over to update.
+    int k = depth - 1;
+    int i = path[k];
+    ++nodes_[i].weight;
+    while (i < kRoot) {
+        const int parent = k > 0 ? path[k - 1] : kRoot;
+        if (nodes_[i + 1].weight < nodes_[i].weight || nodes_[i].parent != parent) {
+            if (!update(i)) return false;
+            break;
+        }
+        i = parent;
+        --k;
+        ++nodes_[i].weight;
+    }
+    if (nodes_[kRoot].weight > kMaxRootWeight) rebuild();
+    return true;
+}
+
 bool EriHuffmanTree::decode(EriBitReader& bits, std::uint32_t& symbol, bool gammaEscape) {
     auto readNew = [&]() {
         if (gammaEscape) {
@@ -147,15 +168,38 @@ bool EriHuffmanTree::decode(EriBitReader& bits, std::uint32_t& symbol, bool gamm
     if (empty()) return readNew();
     std::int32_t code = nodes_[kRoot].code;
     int index = 0;
-    for (int depth = 0;; ++depth) {
-        const int bit = bits.readBit();
-        if (bit > 0 || depth > kRoot) return false;
-        index = code + (bit & 1);
-        if (index < free_ || index >= kRoot) return false;
-        code = nodes_[index].code;
+    // Walk down on peeked bits, recording the path; a path longer than the
+    // peeked bits goes on bit by bit.
+    std::uint16_t path[kMaxFastDepth];
+    std::uint32_t window;
+    const int valid = bits.peekBits(window);
+    const std::uint32_t first = static_cast<std::uint32_t>(free_);
+    const std::uint32_t span = static_cast<std::uint32_t>(kRoot - free_);
+    int depth = 0;
+    while (depth < valid) {
+        // One unsigned comparison for free mark <= index < root.
+        const std::uint32_t at = static_cast<std::uint32_t>(code) + (window >> 31);
+        window <<= 1;
+        if (at - first >= span) return false;
+        path[depth++] = static_cast<std::uint16_t>(at);
+        code = nodes_[at].code;
+        index = static_cast<int>(at);
         if (code < 0) break;
     }
-    if (!countLeaf(index)) return false;
+    bits.skipBits(depth);
+    if (code >= 0) {
+        for (;; ++depth) {
+            const int bit = bits.readBit();
+            if (bit > 0 || depth > kRoot) return false;
+            index = code + (bit & 1);
+            if (index < free_ || index >= kRoot) return false;
+            code = nodes_[index].code;
+            if (code < 0) break;
+        }
+        if (!countLeaf(index)) return false;
+    } else if (!countPath(path, depth)) {
+        return false;
+    }
     if (code == kEscapeCode) return readNew();
     symbol = static_cast<std::uint32_t>(code) & 0x7FFFFFFFu;
     return true;

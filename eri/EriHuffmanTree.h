@@ -49,6 +49,10 @@ public:
     std::uint16_t escapePosition() const { return escapePosition_; }
 
 private:
+    // Longest walk recorded for countPath: the bits one peek can hold.
+    static constexpr int kMaxFastDepth = 32;
+    // countLeaf for the leaf at the end of a recorded walk from the root.
+    bool countPath(const std::uint16_t* path, int depth);
     bool update(int index);
     void swapNodes(int i, int j);
     void repoint(int index);
