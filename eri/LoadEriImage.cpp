@@ -12,14 +12,6 @@
 
 namespace pelo {
 
-namespace {
-
-struct FreeBytes {
-    void operator()(std::uint8_t* p) const { std::free(p); }
-};
-
-} // namespace
-
 bool LoadEriImage(const std::string& path, PackedDibPtr& block) {
     EriFileStream file;
     if (!file.open(path)) return false;
@@ -42,30 +34,10 @@ bool LoadEriImage(EriByteStream& stream, PackedDibPtr& block) {
         ((std::size_t(bitCount) * std::size_t(width)) / 8 + 3) & ~std::size_t{3};
     const auto pixelBytes = CheckedImageBytes(static_cast<std::int64_t>(stride), height, 1);
     if (!pixelBytes) return false;
-    // Zero-filled: pad bytes, and the fourth byte of 32-bit colour pixels.
-    std::unique_ptr<std::uint8_t, FreeBytes> staging(
-        static_cast<std::uint8_t*>(std::calloc(*pixelBytes == 0 ? 1 : *pixelBytes, 1)));
-    if (!staging) return false;
 
-    EriDecodeTarget target;
-    target.pixelFormat = info.pixelFormat;
-    target.pixels = staging.get();
-    target.width = width;
-    target.height = height;
-    target.bitsPerPixel = info.bitsPerPixel;
-    target.stride = static_cast<std::ptrdiff_t>(stride);
-    if (decoder.decode(target, bits, false) != 0) return false;
-
-    // A 32-bit colour picture without an alpha channel is opaque; its fourth
-    // byte would otherwise read as alpha 0 and make it fully transparent.
-    if (bitCount == 32 && !info.hasAlpha()) {
-        for (std::int32_t y = 0; y < height; ++y) {
-            std::uint8_t* row = staging.get() + std::size_t(y) * stride;
-            for (std::int32_t x = 0; x < width; ++x)
-                row[4 * std::size_t(x) + 3] = 255;
-        }
-    }
-
+    // The pixels are decoded straight into the output block, zero-filled
+    // first (pad bytes, and the fourth byte of 32-bit colour pixels). On a
+    // failure the block keeps its size but not its contents.
     const std::size_t tableBytes = bitCount == 8 ? 1024 : 0;
     const std::size_t total = kDibHeaderSize + tableBytes + *pixelBytes;
     if (!block) {
@@ -81,6 +53,28 @@ bool LoadEriImage(EriByteStream& stream, PackedDibPtr& block) {
     header.biCompression = kBiRgb;
     header.biSizeImage = static_cast<std::uint32_t>(*pixelBytes);
     block->header() = header;
+    std::uint8_t* pixels = block->pixels();
+    std::memset(pixels, 0, *pixelBytes);
+
+    EriDecodeTarget target;
+    target.pixelFormat = info.pixelFormat;
+    target.pixels = pixels;
+    target.width = width;
+    target.height = height;
+    target.bitsPerPixel = info.bitsPerPixel;
+    target.stride = static_cast<std::ptrdiff_t>(stride);
+    if (decoder.decode(target, bits, false) != 0) return false;
+
+    // A 32-bit colour picture without an alpha channel is opaque; its fourth
+    // byte would otherwise read as alpha 0 and make it fully transparent.
+    if (bitCount == 32 && !info.hasAlpha()) {
+        for (std::int32_t y = 0; y < height; ++y) {
+            std::uint8_t* row = pixels + std::size_t(y) * stride;
+            for (std::int32_t x = 0; x < width; ++x)
+                row[4 * std::size_t(x) + 3] = 255;
+        }
+    }
+
     if (bitCount == 8) {
         std::uint8_t* table = block->colourTable();
         if (info.pixelFormat == kEriFormatGrey) {
@@ -92,7 +86,6 @@ bool LoadEriImage(EriByteStream& stream, PackedDibPtr& block) {
             std::memcpy(table, records.colourTable(), 1024);
         }
     }
-    std::memcpy(block->pixels(), staging.get(), *pixelBytes);
     return true;
 }
 
