@@ -89,8 +89,8 @@ void WriteEriLossy3(std::uint8_t* dst, std::ptrdiff_t stride, int columns, int r
                     // The fourth byte of each pixel is left as it was.
                     const __m128i keep = _mm_set1_epi32(static_cast<int>(0xFF000000u));
                     __m128i* p = reinterpret_cast<__m128i*>(d);
-                    _mm_storeu_si128(
-                        p, _mm_or_si128(_mm_and_si128(_mm_loadu_si128(p), keep), first));
+                    _mm_storeu_si128(p,
+                                     _mm_or_si128(_mm_and_si128(_mm_loadu_si128(p), keep), first));
                     _mm_storeu_si128(
                         p + 1, _mm_or_si128(_mm_and_si128(_mm_loadu_si128(p + 1), keep), second));
                 }

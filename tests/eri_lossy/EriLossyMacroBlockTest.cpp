@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <numbers>
 #include <set>
+#include <tuple>
 #include <vector>
 
 namespace pelo {
@@ -206,6 +207,45 @@ TEST(EriLossyWriters, RoundTiesToEvenAndClamp) {
     for (int i = 0; i < n; ++i)
         for (int c = 0; c < 4; ++c)
             EXPECT_EQ(out[i * 4 + c], expected[i]) << values[i];
+}
+
+// Rows of 8 and more pixels take a different path through the writers than
+// short ones; every pixel of a long row must get the same treatment, whatever
+// its place in the row, at every pixel step.
+TEST(EriLossyWriters, LongRowsRoundAndClampEveryPixel) {
+    const float special[] = {2.5f,   3.5f,  -0.5f,  254.5f, 255.5f, 1e30f,
+                             -1e30f, 0.49f, 127.5f, 128.5f, 7.0f,   std::nanf("")};
+    const std::uint8_t expected[] = {2, 4, 0, 254, 255, 255, 0, 0, 128, 128, 7, 0};
+    const int kinds = sizeof special / sizeof special[0];
+    const int n = 27, rows = 2;
+    // Plane c holds the special values shifted by c (and by the row), so a
+    // byte taken from a wrong plane, pixel or row shows.
+    std::vector<float> planeStore[4];
+    const float* planes[4];
+    auto kindOf = [&](int c, int y, int x) { return (x + 3 * c + 5 * y) % kinds; };
+    for (int c = 0; c < 4; ++c) {
+        planeStore[c].resize(n * rows);
+        for (int y = 0; y < rows; ++y)
+            for (int x = 0; x < n; ++x)
+                planeStore[c][y * n + x] = special[kindOf(c, y, x)];
+        planes[c] = planeStore[c].data();
+    }
+    for (const auto& [format, bits, step, channels] :
+         {std::tuple{kEriFormatColour, 24u, 3, 3}, std::tuple{kEriFormatColour, 32u, 4, 3},
+          std::tuple{kEriFormatColourAlpha, 32u, 4, 4}}) {
+        const int stride = n * step + 5;
+        std::vector<std::uint8_t> out(stride * rows + 5, 0xEE);
+        Writer(format, bits)(out.data(), stride, n, rows, planes, n, step);
+        for (int y = 0; y < rows; ++y) {
+            for (int i = 0; i < stride; ++i) {
+                const int x = i / step, c = i % step;
+                int want = 0xEE;
+                if (x < n && c < channels) want = expected[kindOf(c, y, x)];
+                ASSERT_EQ(out[y * stride + i], want)
+                    << bits << " " << channels << " " << y << " " << i;
+            }
+        }
+    }
 }
 
 // Three-byte pixels at a step of 4 leave the fourth byte alone, and only
