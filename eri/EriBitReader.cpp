@@ -1,6 +1,7 @@
 #include "eri/EriBitReader.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace pelo {
@@ -258,15 +259,13 @@ bool EriBitReader::setupArithmetic(int symbolBits) {
 
 namespace {
 
-// floor(a / b) for a < 2^48 and 0 < b < 2^32, through a double quotient
-// corrected by one step either way: the estimate is within 1 of the exact
-// value, and integer division is several times slower.
-inline std::uint64_t FloorDivide(std::uint64_t a, std::uint64_t b, double inverse) {
-    std::uint64_t q = static_cast<std::uint64_t>(static_cast<double>(a) * inverse);
-    if (q * b > a)
-        --q;
-    else if ((q + 1) * b <= a)
-        ++q;
+// floor(a / b) for a < 2^48 and 0 < b < 2^32, from the reciprocal
+// floor((2^64 - 1) / b): the high half of a * reciprocal is the quotient or
+// one less (the error is below a / 2^63 < 1), so one step corrects it.
+inline std::uint64_t FloorDivide(std::uint64_t a, std::uint64_t b, std::uint64_t reciprocal) {
+    std::uint64_t q =
+        static_cast<std::uint64_t>((static_cast<unsigned __int128>(a) * reciprocal) >> 64);
+    q += (q + 1) * b <= a ? 1 : 0;
     return q;
 }
 
@@ -276,45 +275,73 @@ bool EriBitReader::decodeArithmetic(std::int32_t& value) {
     EriArithmeticModel& model = *model_;
     const std::uint32_t t = model.total(context_);
     EriArithmeticModel::Entry* e = model.table(context_);
-    const std::uint64_t q =
-        FloorDivide(std::uint64_t{code_} * t, range_, 1.0 / static_cast<double>(range_));
-    if (q >= 0x10000) return false;
+    const std::uint64_t reciprocal = ~std::uint64_t{0} / t;
+    // The entry is the first whose cumulative count passes
+    // q = floor(code * t / range); q < C exactly when code * t < C * range,
+    // so the walk compares products and needs no quotient.
+    const std::uint64_t scaledCode = std::uint64_t{code_} * t;
+    const std::uint64_t range = range_;
+    if (scaledCode >= range << 16) return false; // q >= 0x10000
     const std::uint32_t n = model.symbolCount();
-    // Walk the cumulative counts, four entries per step while they do not
-    // reach q.
     std::uint32_t cum = 0;
     std::uint32_t i = 0;
-    const std::uint32_t target = static_cast<std::uint32_t>(q);
+    // Four entries per step while they do not reach q.
     while (i + 4 <= n) {
         const std::uint32_t four =
             std::uint32_t{e[i].count} + e[i + 1].count + e[i + 2].count + e[i + 3].count;
-        if (target < cum + four) break;
+        if (scaledCode < (cum + four) * range) break;
         cum += four;
         i += 4;
     }
     for (; i < n; ++i) {
-        if (target < cum + e[i].count) break;
+        if (scaledCode < (cum + e[i].count) * range) break;
         cum += e[i].count;
     }
     if (i == n) return false;
-    const double inverseTotal = 1.0 / static_cast<double>(t);
     if (cum != 0) {
         // ceil(range * cum / t); none for the first entry, the likeliest.
-        const std::uint64_t scaled = std::uint64_t{range_} * cum;
-        std::uint64_t offset = FloorDivide(scaled, t, inverseTotal);
+        const std::uint64_t scaled = range * cum;
+        std::uint64_t offset = FloorDivide(scaled, t, reciprocal);
         if (offset * t != scaled) ++offset;
         code_ -= static_cast<std::uint32_t>(offset);
     }
-    range_ = static_cast<std::uint32_t>(
-        FloorDivide(std::uint64_t{range_} * e[i].count, t, inverseTotal));
+    range_ = static_cast<std::uint32_t>(FloorDivide(range * e[i].count, t, reciprocal));
+    renormaliseArithmetic();
+    if (range_ == 0) return false;
+    value = e[i].symbol;
+    model.count(context_, i);
+    context_ = static_cast<std::uint32_t>(value) & (n - 1);
+    return true;
+}
+
+void EriBitReader::renormaliseArithmetic() {
+    // All shifts at once while the window holds them and no intermediate
+    // low can be all ones: that needs the low's trailing ones and the new
+    // bits to fill all 32 positions.
+    const int shift = std::countl_zero(range_);
+    if (shift == 0) return;
+    std::uint32_t window;
+    if (endCount_ == 0 && shift + std::countr_one(low_) < 32 && peekBits(window) >= shift) {
+        code_ = (code_ << shift) | (low_ >> (32 - shift));
+        low_ = (low_ << shift) | (window >> (32 - shift));
+        range_ <<= shift;
+        skipBits(shift);
+        return;
+    }
     while (range_ < 0x80000000u) {
         int bit = arithmeticBit();
-        if (bit < 0) return false;
+        if (bit < 0) {
+            range_ = 0;
+            return;
+        }
         code_ = (code_ << 1) | (low_ >> 31);
         low_ = (low_ << 1) | static_cast<std::uint32_t>(bit);
         if (low_ == 0xFFFFFFFFu) {
             bit = arithmeticBit();
-            if (bit < 0) return false;
+            if (bit < 0) {
+                range_ = 0;
+                return;
+            }
             if (bit) {
                 low_ = 0;
                 ++code_;
@@ -322,10 +349,6 @@ bool EriBitReader::decodeArithmetic(std::int32_t& value) {
         }
         range_ <<= 1;
     }
-    value = e[i].symbol;
-    model.count(context_, i);
-    context_ = static_cast<std::uint32_t>(value) & (n - 1);
-    return true;
 }
 
 std::size_t EriBitReader::decodeArithmeticSymbols(std::int32_t* out, std::size_t count) {

@@ -184,6 +184,9 @@ private:
     }
     int arithmeticBitAtEnd();
     bool decodeArithmetic(std::int32_t& value);
+    // Doubles range up to 2^31, shifting stream bits through (code, low);
+    // range 0 when the data ends a second time.
+    void renormaliseArithmetic();
 
     EriByteStream& stream_;
     std::vector<std::uint8_t> buffer_;

@@ -89,24 +89,25 @@ void ForwardLanes(float* __restrict in, float* __restrict out, const EriDctTable
     }
 }
 
-// Type III of N points in place, out[n] = sum_k x[k] cos((2n + 1) k pi / (2N)),
-// every term weight 1.
-template <int N, int L> void InverseLanes(float* x, const EriDctTables& t) {
+// Type III of N points in place, x[n] = sum_k x[k] cos((2n + 1) k pi / (2N)),
+// every term weight 1. Point k of lane l is x[k * P + l].
+template <int N, int L, int P> void InverseLanes(float* x, const EriDctTables& t) {
+    static_assert(P >= L);
     if constexpr (N == 4) {
         const float c[2] = {t.cosines[1][0], t.cosines[1][1]}; // cos(pi / 8), cos(3 pi / 8)
         const float cosQuarter = t.cosQuarter, twoCosQuarter = t.twoCosQuarter;
         for (int l = 0; l < L; ++l) {
-            const float p = x[2 * L + l] * cosQuarter;
+            const float p = x[2 * P + l] * cosQuarter;
             const float e0 = x[l] + p;
             const float e1 = x[l] - p;
-            const float v0 = x[L + l] * c[0];
-            const float v1 = x[3 * L + l] * c[1];
+            const float v0 = x[P + l] * c[0];
+            const float v1 = x[3 * P + l] * c[1];
             const float o0 = v0 + v1;
             const float o1 = (v0 - v1) * twoCosQuarter - o0;
             x[l] = e0 + o0;
-            x[3 * L + l] = e0 - o0;
-            x[L + l] = e1 + o1;
-            x[2 * L + l] = e1 - o1;
+            x[3 * P + l] = e0 - o0;
+            x[P + l] = e1 + o1;
+            x[2 * P + l] = e1 - o1;
         }
     } else if constexpr (N == 8) {
         // The general step below written out for eight points, so that every
@@ -123,18 +124,18 @@ template <int N, int L> void InverseLanes(float* x, const EriDctTables& t) {
                 f[j][i] = t.f4[j][i];
         const float cosQuarter = t.cosQuarter, twoCosQuarter = t.twoCosQuarter;
         for (int l = 0; l < L; ++l) {
-            const float p = x[4 * L + l] * cosQuarter;
+            const float p = x[4 * P + l] * cosQuarter;
             const float e0 = x[l] + p;
             const float e1 = x[l] - p;
-            const float v0 = x[2 * L + l] * c2[0];
-            const float v1 = x[6 * L + l] * c2[1];
+            const float v0 = x[2 * P + l] * c2[0];
+            const float v1 = x[6 * P + l] * c2[1];
             const float o0 = v0 + v1;
             const float o1 = (v0 - v1) * twoCosQuarter - o0;
             const float even0 = e0 + o0, even3 = e0 - o0, even1 = e1 + o1, even2 = e1 - o1;
-            const float w0 = x[L + l] * c4[0];
-            const float w1 = x[3 * L + l] * c4[1];
-            const float w2 = x[5 * L + l] * c4[2];
-            const float w3 = x[7 * L + l] * c4[3];
+            const float w0 = x[P + l] * c4[0];
+            const float w1 = x[3 * P + l] * c4[1];
+            const float w2 = x[5 * P + l] * c4[2];
+            const float w3 = x[7 * P + l] * c4[3];
             const float odd0 = w0 * f[0][0] + w1 * f[0][1] + w2 * f[0][2] + w3 * f[0][3];
             const float odd1 =
                 2.0f * (w0 * f[1][0] + w1 * f[1][1] + w2 * f[1][2] + w3 * f[1][3]) - odd0;
@@ -143,13 +144,13 @@ template <int N, int L> void InverseLanes(float* x, const EriDctTables& t) {
             const float odd3 =
                 2.0f * (w0 * f[3][0] + w1 * f[3][1] + w2 * f[3][2] + w3 * f[3][3]) - odd2;
             x[l] = even0 + odd0;
-            x[7 * L + l] = even0 - odd0;
-            x[L + l] = even1 + odd1;
-            x[6 * L + l] = even1 - odd1;
-            x[2 * L + l] = even2 + odd2;
-            x[5 * L + l] = even2 - odd2;
-            x[3 * L + l] = even3 + odd3;
-            x[4 * L + l] = even3 - odd3;
+            x[7 * P + l] = even0 - odd0;
+            x[P + l] = even1 + odd1;
+            x[6 * P + l] = even1 - odd1;
+            x[2 * P + l] = even2 + odd2;
+            x[5 * P + l] = even2 - odd2;
+            x[3 * P + l] = even3 + odd3;
+            x[4 * P + l] = even3 - odd3;
         }
     } else {
         // Even frequencies: the half-size inverse. Odd frequencies: weighted by
@@ -161,19 +162,19 @@ template <int N, int L> void InverseLanes(float* x, const EriDctTables& t) {
         float evens[H * L], weighted[H * L], w[H * L];
         for (int k = 0; k < H; ++k) {
             for (int l = 0; l < L; ++l) {
-                evens[k * L + l] = x[2 * k * L + l];
-                weighted[k * L + l] = x[(2 * k + 1) * L + l] * c[k];
+                evens[k * L + l] = x[2 * k * P + l];
+                weighted[k * L + l] = x[(2 * k + 1) * P + l] * c[k];
             }
         }
-        InverseLanes<H, L>(evens, t);
+        InverseLanes<H, L, L>(evens, t);
         ForwardLanes<H, L, false>(weighted, w, t);
         for (int j = 1; j < H; ++j)
             for (int l = 0; l < L; ++l)
                 w[j * L + l] = 2.0f * w[j * L + l] - w[(j - 1) * L + l];
         for (int n = 0; n < H; ++n) {
             for (int l = 0; l < L; ++l) {
-                x[n * L + l] = evens[n * L + l] + w[n * L + l];
-                x[(N - 1 - n) * L + l] = evens[n * L + l] - w[n * L + l];
+                x[n * P + l] = evens[n * L + l] + w[n * L + l];
+                x[(N - 1 - n) * P + l] = evens[n * L + l] - w[n * L + l];
             }
         }
     }
@@ -190,10 +191,23 @@ template <int S> void Transpose(float* block) {
 }
 
 template <int S> void Inverse2D(float* block, const EriDctTables& t) {
-    InverseLanes<S, S>(block, t); // columns: along v for every u
+    InverseLanes<S, S, S>(block, t); // columns: along v for every u
     Transpose<S>(block);
-    InverseLanes<S, S>(block, t); // rows, as columns of the transpose
+    InverseLanes<S, S, S>(block, t); // rows, as columns of the transpose
     Transpose<S>(block);
+}
+
+// Four interleaved blocks: the columns of all of them are lanes of one pass
+// (eight columns at a time, which bounds the temporaries of the larger
+// sides), and the rows are transformed in place with the four blocks as
+// lanes, so no transposing is needed.
+template <int S> void Inverse2DFour(float* blocks, const EriDctTables& t) {
+    constexpr int kRow = 4 * S;
+    constexpr int kChunk = 32;
+    for (int c = 0; c < kRow; c += kChunk)
+        InverseLanes<S, kChunk, kRow>(blocks + c, t);
+    for (int y = 0; y < S; ++y)
+        InverseLanes<S, 4, 4>(blocks + y * kRow, t);
 }
 
 } // namespace
@@ -201,6 +215,23 @@ template <int S> void Inverse2D(float* block, const EriDctTables& t) {
 const EriDctTables& GetEriDctTables() {
     static const TableStore store;
     return store.tables;
+}
+
+bool EriInverseDctFour(float* blocks, int side) {
+    const EriDctTables& t = GetEriDctTables();
+    switch (side) {
+    case 8:
+        Inverse2DFour<8>(blocks, t);
+        return true;
+    case 16:
+        Inverse2DFour<16>(blocks, t);
+        return true;
+    case 32:
+        Inverse2DFour<32>(blocks, t);
+        return true;
+    default:
+        return false;
+    }
 }
 
 bool EriInverseDct(float* block, int side) {

@@ -26,4 +26,9 @@ const EriDctTables& GetEriDctTables();
 // side leaves the block unchanged and returns false.
 bool EriInverseDct(float* block, int side);
 
+// The same for four blocks at once, interleaved: value (v, u) of block b at
+// blocks[(v * side + u) * 4 + b], and sample (y, x) at the same place
+// afterwards. Each block gets exactly the arithmetic of EriInverseDct.
+bool EriInverseDctFour(float* blocks, int side);
+
 } // namespace pelo

@@ -49,19 +49,33 @@ public:
     const float* const* planes(int quarter) const { return planes_[quarter]; }
 
 private:
-    void colourConvert(int quarter);
+    // Blocks are kept four to a group, interleaved (value i of the group's
+    // block b at [i * 4 + b]), so that the transform, the colour conversion
+    // and the dequantisation all run on four blocks at once: group 0 holds
+    // the luma blocks (quarters 0..3), then come the chroma groups, then the
+    // alpha group.
+    struct Group {
+        int firstBlock = 0; // block of lane 0
+        int lanes = 0;      // blocks in the group (2 or 4); the rest stay zero
+        bool chroma = false;
+    };
+    void placeCoefficients(const std::int64_t* dc, const std::int32_t* ac,
+                           const std::uint8_t* params, bool* anyAc);
+    void colourConvert();
+    float* group(int g) { return samples_.get() + static_cast<std::size_t>(g) * 4 * area_; }
 
     int side_ = 0;
     int area_ = 0;
     int blocks_ = 0;
     int chromaPerChannel_ = 0;
     bool alpha_ = false;
+    int groupCount_ = 0;
+    Group groups_[4] = {};
     float lumaDcFactor_ = 0;
     float chromaDcFactor_ = 0;
     std::unique_ptr<std::uint16_t[]> zigzag_;
-    std::unique_ptr<float[]> coefficients_; // blocks x area, transformed in place
-    std::unique_ptr<float[]> output_;       // 4 quarters x 4 channels x area
-    std::unique_ptr<float[]> chroma_[2];    // upsampled U and V of one quarter
+    std::unique_ptr<float[]> samples_; // groups x area x 4, transformed in place
+    std::unique_ptr<float[]> output_;  // 4 quarters x 4 channels x area
     const float* planes_[4][4] = {};
 };
 
