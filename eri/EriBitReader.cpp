@@ -186,9 +186,8 @@ bool EriArithmeticModel::reset(int bits) {
 #else
 #define PELO_NO_LOOP_TO_CALL
 #endif
-PELO_NO_LOOP_TO_CALL void EriArithmeticModel::count(std::uint32_t context, std::uint32_t index) {
-    Entry* e = table(context);
-    const std::uint16_t grown = static_cast<std::uint16_t>(e[index].count + 1);
+PELO_NO_LOOP_TO_CALL void EriArithmeticModel::moveForward(Entry* e, std::uint32_t index,
+                                                          std::uint16_t grown) {
     std::uint32_t to = index;
     while (to > 0 && e[to - 1].count <= grown)
         --to;
@@ -196,15 +195,16 @@ PELO_NO_LOOP_TO_CALL void EriArithmeticModel::count(std::uint32_t context, std::
     for (std::uint32_t k = index; k > to; --k)
         e[k] = e[k - 1];
     e[to] = moved;
-    std::uint32_t& t = totals_[context];
-    if (++t > 0xFFFF) {
-        std::uint32_t sum = 0;
-        for (std::uint32_t i = 0; i < count_; ++i) {
-            e[i].count = static_cast<std::uint16_t>((e[i].count + 1) / 2);
-            sum += e[i].count;
-        }
-        t = sum;
+}
+
+void EriArithmeticModel::halve(std::uint32_t context) {
+    Entry* e = table(context);
+    std::uint32_t sum = 0;
+    for (std::uint32_t i = 0; i < count_; ++i) {
+        e[i].count = static_cast<std::uint16_t>((e[i].count + 1) / 2);
+        sum += e[i].count;
     }
+    totals_[context] = sum;
 }
 
 int EriBitReader::arithmeticBitAtEnd() {
@@ -271,7 +271,7 @@ inline std::uint64_t FloorDivide(std::uint64_t a, std::uint64_t b, std::uint64_t
 
 } // namespace
 
-bool EriBitReader::decodeArithmetic(std::int32_t& value) {
+inline bool EriBitReader::decodeArithmetic(std::int32_t& value) {
     EriArithmeticModel& model = *model_;
     const std::uint32_t t = model.total(context_);
     EriArithmeticModel::Entry* e = model.table(context_);
@@ -306,42 +306,36 @@ bool EriBitReader::decodeArithmetic(std::int32_t& value) {
         code_ -= static_cast<std::uint32_t>(offset);
     }
     range_ = static_cast<std::uint32_t>(FloorDivide(range * e[i].count, t, reciprocal));
-    renormaliseArithmetic();
-    if (range_ == 0) return false;
+    // All shifts at once while the window holds them and no intermediate
+    // low can be all ones: that needs the low's trailing ones and the new
+    // bits to fill all 32 positions.
+    const int shift = std::countl_zero(range_);
+    std::uint32_t window;
+    if (shift != 0) {
+        if (endCount_ == 0 && shift + std::countr_one(low_) < 32 && peekBits(window) >= shift) {
+            code_ = (code_ << shift) | (low_ >> (32 - shift));
+            low_ = (low_ << shift) | (window >> (32 - shift));
+            range_ <<= shift;
+            skipBits(shift);
+        } else if (!renormaliseArithmetic()) {
+            return false;
+        }
+    }
     value = e[i].symbol;
     model.count(context_, i);
     context_ = static_cast<std::uint32_t>(value) & (n - 1);
     return true;
 }
 
-void EriBitReader::renormaliseArithmetic() {
-    // All shifts at once while the window holds them and no intermediate
-    // low can be all ones: that needs the low's trailing ones and the new
-    // bits to fill all 32 positions.
-    const int shift = std::countl_zero(range_);
-    if (shift == 0) return;
-    std::uint32_t window;
-    if (endCount_ == 0 && shift + std::countr_one(low_) < 32 && peekBits(window) >= shift) {
-        code_ = (code_ << shift) | (low_ >> (32 - shift));
-        low_ = (low_ << shift) | (window >> (32 - shift));
-        range_ <<= shift;
-        skipBits(shift);
-        return;
-    }
+bool EriBitReader::renormaliseArithmetic() {
     while (range_ < 0x80000000u) {
         int bit = arithmeticBit();
-        if (bit < 0) {
-            range_ = 0;
-            return;
-        }
+        if (bit < 0) return false;
         code_ = (code_ << 1) | (low_ >> 31);
         low_ = (low_ << 1) | static_cast<std::uint32_t>(bit);
         if (low_ == 0xFFFFFFFFu) {
             bit = arithmeticBit();
-            if (bit < 0) {
-                range_ = 0;
-                return;
-            }
+            if (bit < 0) return false;
             if (bit) {
                 low_ = 0;
                 ++code_;
@@ -349,6 +343,7 @@ void EriBitReader::renormaliseArithmetic() {
         }
         range_ <<= 1;
     }
+    return true;
 }
 
 std::size_t EriBitReader::decodeArithmeticSymbols(std::int32_t* out, std::size_t count) {

@@ -30,10 +30,22 @@ public:
     std::uint32_t symbolCount() const { return count_; }
     std::uint32_t& total(std::uint32_t context) { return totals_[context]; }
     Entry* table(std::uint32_t context) { return &entries_[std::size_t{context} * count_]; }
-    // Counts entry index of the context's table: grows, moves forward, halves.
-    void count(std::uint32_t context, std::uint32_t index);
+    // Counts entry index of the context's table: grows, moves forward ahead
+    // of the entries it now reaches, halves when the total passes 0xFFFF.
+    void count(std::uint32_t context, std::uint32_t index) {
+        Entry* e = table(context);
+        const auto grown = static_cast<std::uint16_t>(e[index].count + 1);
+        if (index == 0 || e[index - 1].count > grown)
+            e[index].count = grown;
+        else
+            moveForward(e, index, grown);
+        if (++totals_[context] > 0xFFFF) halve(context);
+    }
 
 private:
+    static void moveForward(Entry* e, std::uint32_t index, std::uint16_t grown);
+    void halve(std::uint32_t context);
+
     int bits_ = 0;
     std::uint32_t count_ = 0;
     std::vector<std::uint32_t> totals_;
@@ -184,9 +196,9 @@ private:
     }
     int arithmeticBitAtEnd();
     bool decodeArithmetic(std::int32_t& value);
-    // Doubles range up to 2^31, shifting stream bits through (code, low);
-    // range 0 when the data ends a second time.
-    void renormaliseArithmetic();
+    // Doubles range up to 2^31 a bit at a time, shifting stream bits through
+    // (code, low) with the carry rule; false when the data ends a second time.
+    bool renormaliseArithmetic();
 
     EriByteStream& stream_;
     std::vector<std::uint8_t> buffer_;
