@@ -5,6 +5,11 @@
 #include <algorithm>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#include <xmmintrin.h>
+#endif
+
 namespace pelo {
 namespace {
 
@@ -29,18 +34,6 @@ int ChromaBlocksPerChannel(std::uint32_t chromaSampling) {
 // 2 / s is a power of two, so the product rounds once, like the quotient.
 float StepFactor(std::uint8_t step, int side) {
     return static_cast<float>(256.0 / (step + 1) * 2.0 / side);
-}
-
-// Blue = Y + 1.5 V, green = Y - 0.375 U - 0.75 V, red = Y + 1.75 U. The
-// planes never overlap, which lets the loop run on vectors.
-void ConvertColours(const float* __restrict luma, const float* __restrict u,
-                    const float* __restrict v, float* __restrict blue, float* __restrict green,
-                    float* __restrict red, int count) {
-    for (int i = 0; i < count; ++i) {
-        blue[i] = luma[i] + 1.5f * v[i];
-        green[i] = luma[i] - 0.375f * u[i] - 0.75f * v[i];
-        red[i] = luma[i] + 1.75f * u[i];
-    }
 }
 
 } // namespace
@@ -74,14 +67,23 @@ bool EriLossyMacroBlock::init(int degree, std::uint32_t chromaSampling, bool alp
     const int side = 1 << degree;
     const int area = side * side;
     const int blocks = EriLossyBlockCount(chromaSampling, alpha);
-    if (side != side_ || blocks != blocks_) {
+    Group groups[4];
+    int count = 0;
+    groups[count++] = {0, 4, false};
+    if (chroma == 4) {
+        groups[count++] = {4, 4, true};
+        groups[count++] = {8, 4, true};
+    } else {
+        // Both channels in one group: U0 U1 V0 V1, or U V and two idle lanes.
+        groups[count++] = {4, 2 * chroma, true};
+    }
+    if (alpha) groups[count++] = {4 + 2 * chroma, 4, false};
+    if (side != side_ || count != groupCount_) {
         zigzag_ = NewArray<std::uint16_t>(area);
-        coefficients_ = NewArray<float>(static_cast<std::size_t>(blocks) * area);
+        samples_ = NewArray<float>(static_cast<std::size_t>(count) * 4 * area);
         output_ = NewArray<float>(static_cast<std::size_t>(16) * area);
-        chroma_[0] = NewArray<float>(area);
-        chroma_[1] = NewArray<float>(area);
-        if (!zigzag_ || !coefficients_ || !output_ || !chroma_[0] || !chroma_[1]) {
-            side_ = blocks_ = 0;
+        if (!zigzag_ || !samples_ || !output_) {
+            side_ = blocks_ = groupCount_ = 0;
             return false;
         }
         MakeEriZigzag(side, zigzag_.get());
@@ -94,13 +96,15 @@ bool EriLossyMacroBlock::init(int degree, std::uint32_t chromaSampling, bool alp
     blocks_ = blocks;
     chromaPerChannel_ = chroma;
     alpha_ = alpha;
+    groupCount_ = count;
+    std::copy(groups, groups + count, groups_);
     lumaDcFactor_ = StepFactor(lumaStep, side);
     chromaDcFactor_ = StepFactor(chromaStep, side);
     return true;
 }
 
-void EriLossyMacroBlock::reconstruct(const std::int64_t* dc, const std::int32_t* ac,
-                                     const std::uint8_t* params) {
+void EriLossyMacroBlock::placeCoefficients(const std::int64_t* dc, const std::int32_t* ac,
+                                           const std::uint8_t* params, bool* anyAc) {
     const int s = side_;
     const int a = area_;
     const int lowEnd = (s - 1) * s / 2; // first zigzag index of the high band
@@ -108,98 +112,156 @@ void EriLossyMacroBlock::reconstruct(const std::int64_t* dc, const std::int32_t*
     const float chromaLow = StepFactor(params[1], s);
     const float lumaHigh = StepFactor(params[2], s);
     const float chromaHigh = StepFactor(params[3], s);
-    const int chromaFirst = 4;
-    const int chromaEnd = 4 + 2 * chromaPerChannel_;
     const std::uint16_t* zigzag = zigzag_.get();
-
-    float lowFactor[kMaxEriLossyBlocks], highFactor[kMaxEriLossyBlocks];
-    std::int32_t anyAc[kMaxEriLossyBlocks];
-    float* matrices[kMaxEriLossyBlocks];
-    for (int b = 0; b < blocks_; ++b) {
-        const bool isChroma = b >= chromaFirst && b < chromaEnd;
-        lowFactor[b] = isChroma ? chromaLow : lumaLow;
-        highFactor[b] = isChroma ? chromaHigh : lumaHigh;
-        anyAc[b] = 0;
-        matrices[b] = coefficients_.get() + static_cast<std::size_t>(b) * a;
-        matrices[b][0] = static_cast<float>(dc[b]) * (isChroma ? chromaDcFactor_ : lumaDcFactor_);
-    }
-    for (int b = 0; b < blocks_; ++b)
-        std::fill(matrices[b] + 1, matrices[b] + a, 0.0f);
-    // The values arrive zigzag index first, block second. Most positions are
-    // zero in every block, so a position is looked at as a whole first.
-    const std::int32_t* values = ac;
-    for (int i = 1; i < a; ++i, values += blocks_) {
+    const std::size_t blocks = static_cast<std::size_t>(blocks_);
+    for (int g = 0; g < groupCount_; ++g) {
+        const Group& info = groups_[g];
+        float* out = group(g);
+        const float dcFactor = info.chroma ? chromaDcFactor_ : lumaDcFactor_;
+        const float low = info.chroma ? chromaLow : lumaLow;
+        const float high = info.chroma ? chromaHigh : lumaHigh;
+        for (int l = 0; l < 4; ++l)
+            out[l] = l < info.lanes ? static_cast<float>(dc[info.firstBlock + l]) * dcFactor : 0.0f;
+        // The values arrive zigzag index first, block second; every position
+        // is written, so nothing of the previous macro-block remains.
+        const std::int32_t* values = ac + info.firstBlock;
         std::int32_t any = 0;
-        for (int b = 0; b < blocks_; ++b)
-            any |= values[b];
-        if (any == 0) continue;
-        const int position = zigzag[i];
-        const float* factors = i < lowEnd ? lowFactor : highFactor;
-        for (int b = 0; b < blocks_; ++b) {
-            anyAc[b] |= values[b];
-            matrices[b][position] = static_cast<float>(values[b]) * factors[b];
-        }
+#if defined(__SSE2__)
+        __m128i anyLanes = _mm_setzero_si128();
+        const auto place = [&](int from, int to, float factor) {
+            const __m128 f = _mm_set1_ps(factor);
+            for (int i = from; i < to; ++i, values += blocks) {
+                const __m128i n = info.lanes == 4
+                                      ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(values))
+                                      : _mm_loadl_epi64(reinterpret_cast<const __m128i*>(values));
+                anyLanes = _mm_or_si128(anyLanes, n);
+                _mm_storeu_ps(out + 4 * zigzag[i], _mm_mul_ps(_mm_cvtepi32_ps(n), f));
+            }
+        };
+        place(1, lowEnd, low);
+        place(lowEnd, a, high);
+        any = _mm_movemask_epi8(_mm_cmpeq_epi32(anyLanes, _mm_setzero_si128())) != 0xFFFF;
+#else
+        const auto place = [&](int from, int to, float factor) {
+            for (int i = from; i < to; ++i, values += blocks) {
+                float* at = out + 4 * zigzag[i];
+                for (int l = 0; l < 4; ++l) {
+                    const std::int32_t n = l < info.lanes ? values[l] : 0;
+                    any |= n;
+                    at[l] = static_cast<float>(n) * factor;
+                }
+            }
+        };
+        place(1, lowEnd, low);
+        place(lowEnd, a, high);
+#endif
+        anyAc[g] = any != 0;
     }
-    for (int b = 0; b < blocks_; ++b) {
-        float* matrix = coefficients_.get() + static_cast<std::size_t>(b) * a;
-        if (anyAc[b]) {
-            EriInverseDct(matrix, s);
-        } else {
-            // A lone DC term transforms into a flat block (exactly: every
-            // other term contributes an exact zero).
-            std::fill(matrix, matrix + a, matrix[0]);
-        }
-    }
-    for (int q = 0; q < 4; ++q)
-        colourConvert(q);
 }
 
-void EriLossyMacroBlock::colourConvert(int quarter) {
+void EriLossyMacroBlock::reconstruct(const std::int64_t* dc, const std::int32_t* ac,
+                                     const std::uint8_t* params) {
+    bool anyAc[4];
+    placeCoefficients(dc, ac, params, anyAc);
+    for (int g = 0; g < groupCount_; ++g) {
+        float* blocks = group(g);
+        if (anyAc[g]) {
+            EriInverseDctFour(blocks, side_);
+        } else {
+            // Lone DC terms transform into flat blocks (exactly: every other
+            // term contributes a zero, and the sign of a zero never reaches
+            // a pixel).
+            for (int i = 1; i < area_; ++i)
+                std::copy(blocks, blocks + 4, blocks + 4 * i);
+        }
+    }
+    colourConvert();
+}
+
+// Lanes are quarters here: luma, alpha and (full resolution) chroma lane q is
+// quarter q. The results are turned back into one plane per quarter and
+// channel for the writers.
+void EriLossyMacroBlock::colourConvert() {
     const int s = side_;
     const int a = area_;
     const int half = s / 2;
-    const float* planes = coefficients_.get();
-    const float* luma = planes + static_cast<std::size_t>(quarter) * a;
-    const float* u = nullptr;
-    const float* v = nullptr;
-    if (chromaPerChannel_ == 4) {
-        u = planes + static_cast<std::size_t>(4 + quarter) * a;
-        v = planes + static_cast<std::size_t>(8 + quarter) * a;
-    } else {
-        float* ups[2] = {chroma_[0].get(), chroma_[1].get()};
-        for (int c = 0; c < 2; ++c) {
-            float* up = ups[c];
-            if (chromaPerChannel_ == 2) {
-                // Block k of a channel holds quarters 2k (upper half rows)
-                // and 2k + 1 (lower half rows), each row used twice.
-                const float* src = planes + static_cast<std::size_t>(4 + 2 * c + quarter / 2) * a +
-                                   static_cast<std::size_t>(quarter % 2) * half * s;
-                for (int y = 0; y < s; ++y)
-                    std::copy(src + (y / 2) * s, src + (y / 2) * s + s, up + y * s);
-            } else {
-                // One block per channel; each quarter takes one s/2 x s/2
-                // corner, each sample covering 2 x 2 pixels.
-                const float* src = planes + static_cast<std::size_t>(4 + c) * a +
-                                   static_cast<std::size_t>(quarter / 2) * half * s +
-                                   (quarter % 2) * half;
-                for (int y = 0; y < s; ++y) {
-                    const float* row = src + (y / 2) * s;
-                    float* out = up + y * s;
-                    for (int x = 0; x < s; ++x)
-                        out[x] = row[x / 2];
+    const float* luma = group(0);
+    const float* chroma = group(1);
+    const float* alpha = alpha_ ? group(groupCount_ - 1) : nullptr;
+    float* out = output_.get();
+#if defined(__SSE2__)
+    const int channels = alpha_ ? 4 : 3;
+    const __m128 blueV = _mm_set1_ps(1.5f), greenU = _mm_set1_ps(0.375f),
+                 greenV = _mm_set1_ps(0.75f), redU = _mm_set1_ps(1.75f);
+    for (int y = 0; y < s; ++y) {
+        for (int x = 0; x < s; x += 4) {
+            __m128 result[4][4]; // channel, pixel x .. x + 3
+            for (int k = 0; k < 4; ++k) {
+                const int p = y * s + x + k;
+                __m128 u, v;
+                if (chromaPerChannel_ == 4) {
+                    u = _mm_loadu_ps(chroma + 4 * p);
+                    v = _mm_loadu_ps(chroma + 4 * a + 4 * p);
+                } else if (chromaPerChannel_ == 2) {
+                    // Lanes U0 U1 V0 V1; quarters 0 and 2 from the upper
+                    // rows of their block, 1 and 3 from the lower ones.
+                    const __m128 upper = _mm_loadu_ps(chroma + 4 * ((y / 2) * s + x + k));
+                    const __m128 lower = _mm_loadu_ps(chroma + 4 * ((half + y / 2) * s + x + k));
+                    u = _mm_unpacklo_ps(upper, lower);
+                    v = _mm_unpackhi_ps(upper, lower);
+                } else {
+                    // Lanes U V; quarter q from corner (q / 2, q % 2).
+                    const int r0 = (y / 2) * s, r1 = (half + y / 2) * s;
+                    const int c0 = (x + k) / 2, c1 = half + (x + k) / 2;
+                    const __m128 top = _mm_unpacklo_ps(_mm_loadu_ps(chroma + 4 * (r0 + c0)),
+                                                       _mm_loadu_ps(chroma + 4 * (r0 + c1)));
+                    const __m128 bottom = _mm_unpacklo_ps(_mm_loadu_ps(chroma + 4 * (r1 + c0)),
+                                                          _mm_loadu_ps(chroma + 4 * (r1 + c1)));
+                    u = _mm_movelh_ps(top, bottom);
+                    v = _mm_movehl_ps(bottom, top);
                 }
+                const __m128 l = _mm_loadu_ps(luma + 4 * p);
+                result[0][k] = _mm_add_ps(l, _mm_mul_ps(blueV, v));
+                result[1][k] =
+                    _mm_sub_ps(_mm_sub_ps(l, _mm_mul_ps(greenU, u)), _mm_mul_ps(greenV, v));
+                result[2][k] = _mm_add_ps(l, _mm_mul_ps(redU, u));
+                if (alpha) result[3][k] = _mm_loadu_ps(alpha + 4 * p);
+            }
+            for (int c = 0; c < channels; ++c) {
+                _MM_TRANSPOSE4_PS(result[c][0], result[c][1], result[c][2], result[c][3]);
+                for (int q = 0; q < 4; ++q)
+                    _mm_storeu_ps(out + (q * 4 + c) * a + y * s + x, result[c][q]);
             }
         }
-        u = ups[0];
-        v = ups[1];
     }
-    float* blue = output_.get() + (static_cast<std::size_t>(quarter) * 4 + 0) * a;
-    ConvertColours(luma, u, v, blue, blue + a, blue + 2 * a, a);
-    if (alpha_) {
-        const int alphaFirst = 4 + 2 * chromaPerChannel_;
-        const float* alpha = planes + static_cast<std::size_t>(alphaFirst + quarter) * a;
-        std::copy(alpha, alpha + a, blue + 3 * a);
+#else
+    for (int q = 0; q < 4; ++q) {
+        for (int y = 0; y < s; ++y) {
+            for (int x = 0; x < s; ++x) {
+                const int p = y * s + x;
+                float u, v;
+                if (chromaPerChannel_ == 4) {
+                    u = chroma[4 * p + q];
+                    v = chroma[4 * a + 4 * p + q];
+                } else if (chromaPerChannel_ == 2) {
+                    const int at = 4 * (((q % 2) * half + y / 2) * s + x) + q / 2;
+                    u = chroma[at];
+                    v = chroma[at + 2];
+                } else {
+                    const int at = 4 * (((q / 2) * half + y / 2) * s + (q % 2) * half + x / 2);
+                    u = chroma[at];
+                    v = chroma[at + 1];
+                }
+                const float l = luma[4 * p + q];
+                float* plane = out + q * 4 * a + p;
+                plane[0] = l + 1.5f * v;
+                plane[a] = l - 0.375f * u - 0.75f * v;
+                plane[2 * a] = l + 1.75f * u;
+                if (alpha) plane[3 * a] = alpha[4 * p + q];
+            }
+        }
     }
+#endif
 }
 
 } // namespace pelo
