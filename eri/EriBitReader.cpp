@@ -377,32 +377,6 @@ void EriBitReader::setupHuffmanSymbols() {
     zerosOwed_ = 0;
 }
 
-std::size_t EriBitReader::decodeHuffmanSymbols(std::int32_t* out, std::size_t count) {
-    if (!trees_) setupHuffmanSymbols();
-    std::size_t done = std::min<std::uint64_t>(zerosOwed_, count);
-    std::fill_n(out, done, 0);
-    zerosOwed_ -= done;
-    while (done < count) {
-        std::uint32_t symbol;
-        if (!trees_[currentTree_].decode(*this, symbol)) return done;
-        const std::uint32_t byte = symbol & 0xFF;
-        out[done++] = static_cast<std::int8_t>(byte);
-        if (byte != 0) {
-            currentTree_ = static_cast<int>(byte);
-            continue;
-        }
-        std::uint32_t run;
-        if (!trees_[kRunLengthTree].decode(*this, run, true) || run == 0) return done;
-        const std::uint64_t more = run - 1;
-        const std::size_t now = std::min<std::uint64_t>(more, count - done);
-        std::fill_n(out + done, now, 0);
-        done += now;
-        zerosOwed_ = more - now;
-        currentTree_ = 0;
-    }
-    return done;
-}
-
 // ---- move-to-front tables ------------------------------------------------
 
 std::uint8_t* EriBitReader::moveToFrontTable(int index) {

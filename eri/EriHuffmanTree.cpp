@@ -155,19 +155,36 @@ bool EriHuffmanTree::countPath(const std::uint16_t* path, int depth) {
     return true;
 }
 
-bool EriHuffmanTree::decode(EriBitReader& bits, std::uint32_t& symbol, bool gammaEscape) {
-    auto readNew = [&]() {
-        if (gammaEscape) {
-            if (!bits.readGamma(symbol)) return false;
-        } else {
-            symbol = bits.readBits(8);
-            if (bits.atEnd()) return false;
-        }
-        return addSymbol(symbol);
-    };
-    if (empty()) return readNew();
-    std::int32_t code = nodes_[kRoot].code;
+bool EriHuffmanTree::decodeNew(EriBitReader& bits, std::uint32_t& symbol, bool gammaEscape) {
+    if (gammaEscape) {
+        if (!bits.readGamma(symbol)) return false;
+    } else {
+        symbol = bits.readBits(8);
+        if (bits.atEnd()) return false;
+    }
+    return addSymbol(symbol);
+}
+
+bool EriHuffmanTree::decodeLong(EriBitReader& bits, std::uint32_t& symbol, bool gammaEscape,
+                                int depth, std::int32_t code) {
     int index = 0;
+    for (;; ++depth) {
+        const int bit = bits.readBit();
+        if (bit > 0 || depth > kRoot) return false;
+        index = code + (bit & 1);
+        if (index < free_ || index >= kRoot) return false;
+        code = nodes_[index].code;
+        if (code < 0) break;
+    }
+    if (!countLeaf(index)) return false;
+    if (code == kEscapeCode) return decodeNew(bits, symbol, gammaEscape);
+    symbol = static_cast<std::uint32_t>(code) & 0x7FFFFFFFu;
+    return true;
+}
+
+bool EriHuffmanTree::decode(EriBitReader& bits, std::uint32_t& symbol, bool gammaEscape) {
+    if (empty()) return decodeNew(bits, symbol, gammaEscape);
+    std::int32_t code = nodes_[kRoot].code;
     // Walk down on peeked bits, recording the path; a path longer than the
     // peeked bits goes on bit by bit.
     std::uint16_t path[kMaxFastDepth];
@@ -183,26 +200,42 @@ bool EriHuffmanTree::decode(EriBitReader& bits, std::uint32_t& symbol, bool gamm
         if (at - first >= span) return false;
         path[depth++] = static_cast<std::uint16_t>(at);
         code = nodes_[at].code;
-        index = static_cast<int>(at);
         if (code < 0) break;
     }
     bits.skipBits(depth);
-    if (code >= 0) {
-        for (;; ++depth) {
-            const int bit = bits.readBit();
-            if (bit > 0 || depth > kRoot) return false;
-            index = code + (bit & 1);
-            if (index < free_ || index >= kRoot) return false;
-            code = nodes_[index].code;
-            if (code < 0) break;
-        }
-        if (!countLeaf(index)) return false;
-    } else if (!countPath(path, depth)) {
-        return false;
-    }
-    if (code == kEscapeCode) return readNew();
+    if (code >= 0) return decodeLong(bits, symbol, gammaEscape, depth, code);
+    if (!countPath(path, depth)) return false;
+    if (code == kEscapeCode) return decodeNew(bits, symbol, gammaEscape);
     symbol = static_cast<std::uint32_t>(code) & 0x7FFFFFFFu;
     return true;
+}
+
+// The run-length Huffman symbol coder lives beside the trees so that the
+// decode walk can be inlined into its loop.
+std::size_t EriBitReader::decodeHuffmanSymbols(std::int32_t* out, std::size_t count) {
+    if (!trees_) setupHuffmanSymbols();
+    std::size_t done = std::min<std::uint64_t>(zerosOwed_, count);
+    std::fill_n(out, done, 0);
+    zerosOwed_ -= done;
+    while (done < count) {
+        std::uint32_t symbol;
+        if (!trees_[currentTree_].decode(*this, symbol)) return done;
+        const std::uint32_t byte = symbol & 0xFF;
+        out[done++] = static_cast<std::int8_t>(byte);
+        if (byte != 0) {
+            currentTree_ = static_cast<int>(byte);
+            continue;
+        }
+        std::uint32_t run;
+        if (!trees_[kRunLengthTree].decode(*this, run, true) || run == 0) return done;
+        const std::uint64_t more = run - 1;
+        const std::size_t now = std::min<std::uint64_t>(more, count - done);
+        std::fill_n(out + done, now, 0);
+        done += now;
+        zerosOwed_ = more - now;
+        currentTree_ = 0;
+    }
+    return done;
 }
 
 } // namespace pelo

@@ -6,6 +6,12 @@
 
 #include <cstdint>
 
+#if defined(__GNUC__)
+#define PELO_COLD __attribute__((noinline, cold))
+#else
+#define PELO_COLD
+#endif
+
 namespace pelo {
 
 class EriBitReader;
@@ -53,6 +59,12 @@ private:
     static constexpr int kMaxFastDepth = 32;
     // countLeaf for the leaf at the end of a recorded walk from the root.
     bool countPath(const std::uint16_t* path, int depth);
+    // The rare ends of decode, kept out of its inlined body: an escape (or an
+    // empty tree) reading the new symbol, and a walk longer than the peeked
+    // bits going on bit by bit after depth levels.
+    PELO_COLD bool decodeNew(EriBitReader& bits, std::uint32_t& symbol, bool gammaEscape);
+    PELO_COLD bool decodeLong(EriBitReader& bits, std::uint32_t& symbol, bool gammaEscape,
+                              int depth, std::int32_t code);
     bool update(int index);
     void swapNodes(int i, int j);
     void repoint(int index);
