@@ -19,41 +19,36 @@ inline std::uint8_t RoundClamp(float v) {
 }
 
 #if defined(__SSE2__)
-// RoundClamp on four lanes: max and min keep their second operand for NaN,
-// which is the scalar comparison exactly; the conversion then meets whole
-// numbers only.
-inline __m128i RoundClamp4(__m128 v) {
-    const __m128 magic = _mm_set1_ps(8388608.0f);
-    v = _mm_max_ps(v, _mm_setzero_ps());
-    v = _mm_min_ps(v, _mm_set1_ps(255.0f));
-    return _mm_cvttps_epi32(_mm_sub_ps(_mm_add_ps(v, magic), magic));
+// RoundClamp on eight values. The conversion rounds to nearest, ties to even
+// (the default mode, as the scalar addition relies on too); values below 0,
+// and NaN, which the minimum passes through and the conversion turns into
+// the most negative integer, then saturate to 0 in the packing.
+inline __m128i Words8(const float* p) {
+    const __m128 top = _mm_set1_ps(255.0f);
+    return _mm_packs_epi32(_mm_cvtps_epi32(_mm_min_ps(top, _mm_loadu_ps(p))),
+                           _mm_cvtps_epi32(_mm_min_ps(top, _mm_loadu_ps(p + 4))));
 }
 
-// Eight values of a plane as eight 16-bit lanes of 0..255.
-inline __m128i Bytes8(const float* p) {
-    return _mm_packs_epi32(RoundClamp4(_mm_loadu_ps(p)), RoundClamp4(_mm_loadu_ps(p + 4)));
-}
-
-// Eight pixels as 32-bit words: byte 0 from low, byte 1 from high, byte 2
-// from third, byte 3 from fourth (each 16-bit lanes of 0..255).
-inline void Interleave8(__m128i low, __m128i high, __m128i third, __m128i fourth, __m128i& first,
+// Eight pixels of four bytes from four rows of eight 16-bit values.
+inline void Interleave8(__m128i b, __m128i g, __m128i r, __m128i a, __m128i& first,
                         __m128i& second) {
-    const __m128i pairs = _mm_or_si128(low, _mm_slli_epi16(high, 8));
-    const __m128i upper = _mm_or_si128(third, _mm_slli_epi16(fourth, 8));
-    first = _mm_unpacklo_epi16(pairs, upper);
-    second = _mm_unpackhi_epi16(pairs, upper);
+    const __m128i bg = _mm_packus_epi16(b, g); // b0..b7 g0..g7
+    const __m128i ra = _mm_packus_epi16(r, a);
+    const __m128i br = _mm_unpacklo_epi8(bg, ra); // b0 r0 b1 r1 ..
+    const __m128i ga = _mm_unpackhi_epi8(bg, ra); // g0 a0 g1 a1 ..
+    first = _mm_unpacklo_epi8(br, ga);
+    second = _mm_unpackhi_epi8(br, ga);
 }
 
-// Four 32-bit pixels whose top bytes are zero, packed into their 12 low bytes.
+// Four 32-bit pixels whose top bytes are zero, packed into their 12 low
+// bytes (the others zero).
 inline __m128i Pack3(__m128i pixels) {
-    const __m128i low = _mm_set_epi32(0, 0, 0, 0x00FFFFFF);
-    const __m128i second = _mm_set_epi32(0, 0, 0x00FFFFFF, 0);
-    const __m128i third = _mm_set_epi32(0, 0x00FFFFFF, 0, 0);
-    const __m128i fourth = _mm_set_epi32(0x00FFFFFF, 0, 0, 0);
-    return _mm_or_si128(
-        _mm_or_si128(_mm_and_si128(pixels, low), _mm_srli_si128(_mm_and_si128(pixels, second), 1)),
-        _mm_or_si128(_mm_srli_si128(_mm_and_si128(pixels, third), 2),
-                     _mm_srli_si128(_mm_and_si128(pixels, fourth), 3)));
+    const __m128i low = _mm_set_epi32(0, -1, 0, -1);
+    // Each 64-bit half: the second pixel moved down onto the first's zero byte.
+    const __m128i halves =
+        _mm_or_si128(_mm_and_si128(pixels, low), _mm_slli_epi64(_mm_srli_epi64(pixels, 32), 24));
+    return _mm_or_si128(_mm_move_epi64(halves),
+                        _mm_slli_si128(_mm_unpackhi_epi64(halves, _mm_setzero_si128()), 6));
 }
 #endif
 
@@ -76,7 +71,7 @@ void WriteEriLossy3(std::uint8_t* dst, std::ptrdiff_t stride, int columns, int r
             const __m128i zero = _mm_setzero_si128();
             for (; x + 8 <= columns; x += 8) {
                 __m128i first, second;
-                Interleave8(Bytes8(b + x), Bytes8(g + x), Bytes8(r + x), zero, first, second);
+                Interleave8(Words8(b + x), Words8(g + x), Words8(r + x), zero, first, second);
                 std::uint8_t* d = dst + std::ptrdiff_t(x) * step;
                 if (step == 3) {
                     // 24 bytes: twelve from each half.
@@ -121,7 +116,7 @@ void WriteEriLossy4(std::uint8_t* dst, std::ptrdiff_t stride, int columns, int r
 #if defined(__SSE2__)
         for (; x + 8 <= columns; x += 8) {
             __m128i first, second;
-            Interleave8(Bytes8(b + x), Bytes8(g + x), Bytes8(r + x), Bytes8(a + x), first, second);
+            Interleave8(Words8(b + x), Words8(g + x), Words8(r + x), Words8(a + x), first, second);
             __m128i* p = reinterpret_cast<__m128i*>(dst + 4 * std::ptrdiff_t(x));
             _mm_storeu_si128(p, first);
             _mm_storeu_si128(p + 1, second);
