@@ -98,22 +98,60 @@ bool EriLossyMacroBlock::init(int degree, std::uint32_t chromaSampling, bool alp
     alpha_ = alpha;
     groupCount_ = count;
     std::copy(groups, groups + count, groups_);
-    lumaDcFactor_ = StepFactor(lumaStep, side);
-    chromaDcFactor_ = StepFactor(chromaStep, side);
+    for (int p = 0; p < 256; ++p)
+        stepFactors_[p] = StepFactor(static_cast<std::uint8_t>(p), side);
+    lumaDcFactor_ = stepFactors_[lumaStep];
+    chromaDcFactor_ = stepFactors_[chromaStep];
     return true;
 }
 
+namespace {
+
+// One band of zigzag indexes [from, to) of a group: each value times the
+// band's factor, at its place in the interleaved matrices. Lanes past the
+// group's blocks get zeros. any collects the bits of every value.
+template <int Lanes>
+const std::int32_t* PlaceBand(const std::int32_t* values, std::size_t step,
+                              const std::uint16_t* zigzag, int from, int to, float factor,
+                              float* out, std::int32_t& any) {
+#if defined(__SSE2__)
+    const __m128 f = _mm_set1_ps(factor);
+    __m128i bits = _mm_setzero_si128();
+    for (int i = from; i < to; ++i, values += step) {
+        const __m128i n = Lanes == 4 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(values))
+                                     : _mm_loadl_epi64(reinterpret_cast<const __m128i*>(values));
+        bits = _mm_or_si128(bits, n);
+        _mm_storeu_ps(out + 4 * zigzag[i], _mm_mul_ps(_mm_cvtepi32_ps(n), f));
+    }
+    bits = _mm_or_si128(bits, _mm_srli_si128(bits, 8));
+    bits = _mm_or_si128(bits, _mm_srli_si128(bits, 4));
+    any |= _mm_cvtsi128_si32(bits);
+#else
+    for (int i = from; i < to; ++i, values += step) {
+        float* at = out + 4 * zigzag[i];
+        for (int l = 0; l < 4; ++l) {
+            const std::int32_t n = l < Lanes ? values[l] : 0;
+            any |= n;
+            at[l] = static_cast<float>(n) * factor;
+        }
+    }
+#endif
+    return values;
+}
+
+} // namespace
+
 void EriLossyMacroBlock::placeCoefficients(const std::int64_t* dc, const std::int32_t* ac,
                                            const std::uint8_t* params, bool* anyAc) {
-    const int s = side_;
     const int a = area_;
-    const int lowEnd = (s - 1) * s / 2; // first zigzag index of the high band
-    const float lumaLow = StepFactor(params[0], s);
-    const float chromaLow = StepFactor(params[1], s);
-    const float lumaHigh = StepFactor(params[2], s);
-    const float chromaHigh = StepFactor(params[3], s);
+    const int lowEnd = (side_ - 1) * side_ / 2; // first zigzag index of the high band
+    const float* factors = stepFactors_;
+    const float lumaLow = factors[params[0]];
+    const float chromaLow = factors[params[1]];
+    const float lumaHigh = factors[params[2]];
+    const float chromaHigh = factors[params[3]];
     const std::uint16_t* zigzag = zigzag_.get();
-    const std::size_t blocks = static_cast<std::size_t>(blocks_);
+    const std::size_t step = static_cast<std::size_t>(blocks_);
     for (int g = 0; g < groupCount_; ++g) {
         const Group& info = groups_[g];
         float* out = group(g);
@@ -126,35 +164,13 @@ void EriLossyMacroBlock::placeCoefficients(const std::int64_t* dc, const std::in
         // is written, so nothing of the previous macro-block remains.
         const std::int32_t* values = ac + info.firstBlock;
         std::int32_t any = 0;
-#if defined(__SSE2__)
-        __m128i anyLanes = _mm_setzero_si128();
-        const auto place = [&](int from, int to, float factor) {
-            const __m128 f = _mm_set1_ps(factor);
-            for (int i = from; i < to; ++i, values += blocks) {
-                const __m128i n = info.lanes == 4
-                                      ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(values))
-                                      : _mm_loadl_epi64(reinterpret_cast<const __m128i*>(values));
-                anyLanes = _mm_or_si128(anyLanes, n);
-                _mm_storeu_ps(out + 4 * zigzag[i], _mm_mul_ps(_mm_cvtepi32_ps(n), f));
-            }
-        };
-        place(1, lowEnd, low);
-        place(lowEnd, a, high);
-        any = _mm_movemask_epi8(_mm_cmpeq_epi32(anyLanes, _mm_setzero_si128())) != 0xFFFF;
-#else
-        const auto place = [&](int from, int to, float factor) {
-            for (int i = from; i < to; ++i, values += blocks) {
-                float* at = out + 4 * zigzag[i];
-                for (int l = 0; l < 4; ++l) {
-                    const std::int32_t n = l < info.lanes ? values[l] : 0;
-                    any |= n;
-                    at[l] = static_cast<float>(n) * factor;
-                }
-            }
-        };
-        place(1, lowEnd, low);
-        place(lowEnd, a, high);
-#endif
+        if (info.lanes == 4) {
+            values = PlaceBand<4>(values, step, zigzag, 1, lowEnd, low, out, any);
+            PlaceBand<4>(values, step, zigzag, lowEnd, a, high, out, any);
+        } else {
+            values = PlaceBand<2>(values, step, zigzag, 1, lowEnd, low, out, any);
+            PlaceBand<2>(values, step, zigzag, lowEnd, a, high, out, any);
+        }
         anyAc[g] = any != 0;
     }
 }

@@ -71,6 +71,7 @@ private:
     bool alpha_ = false;
     int groupCount_ = 0;
     Group groups_[4] = {};
+    float stepFactors_[256] = {}; // StepFactor of every step byte at this side
     float lumaDcFactor_ = 0;
     float chromaDcFactor_ = 0;
     std::unique_ptr<std::uint16_t[]> zigzag_;
