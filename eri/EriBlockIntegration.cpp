@@ -75,7 +75,9 @@ void IntegrateEriPlane(std::int32_t* p, int s, std::int32_t* rowSums, std::int32
         }
         above = row;
     }
-    std::memcpy(lineAbove, p + std::size_t(s - 1) * s, sizeof(std::int32_t) * s);
+    for (int x = 0; x < s; x += 4)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(lineAbove + x),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + x)));
 }
 
 #else
