@@ -271,62 +271,6 @@ inline std::uint64_t FloorDivide(std::uint64_t a, std::uint64_t b, std::uint64_t
 
 } // namespace
 
-inline bool EriBitReader::decodeArithmetic(std::int32_t& value) {
-    EriArithmeticModel& model = *model_;
-    const std::uint32_t t = model.total(context_);
-    EriArithmeticModel::Entry* e = model.table(context_);
-    const std::uint64_t reciprocal = ~std::uint64_t{0} / t;
-    // The entry is the first whose cumulative count passes
-    // q = floor(code * t / range); q < C exactly when code * t < C * range,
-    // so the walk compares products and needs no quotient.
-    const std::uint64_t scaledCode = std::uint64_t{code_} * t;
-    const std::uint64_t range = range_;
-    if (scaledCode >= range << 16) return false; // q >= 0x10000
-    const std::uint32_t n = model.symbolCount();
-    std::uint32_t cum = 0;
-    std::uint32_t i = 0;
-    // Four entries per step while they do not reach q.
-    while (i + 4 <= n) {
-        const std::uint32_t four =
-            std::uint32_t{e[i].count} + e[i + 1].count + e[i + 2].count + e[i + 3].count;
-        if (scaledCode < (cum + four) * range) break;
-        cum += four;
-        i += 4;
-    }
-    for (; i < n; ++i) {
-        if (scaledCode < (cum + e[i].count) * range) break;
-        cum += e[i].count;
-    }
-    if (i == n) return false;
-    if (cum != 0) {
-        // ceil(range * cum / t); none for the first entry, the likeliest.
-        const std::uint64_t scaled = range * cum;
-        std::uint64_t offset = FloorDivide(scaled, t, reciprocal);
-        if (offset * t != scaled) ++offset;
-        code_ -= static_cast<std::uint32_t>(offset);
-    }
-    range_ = static_cast<std::uint32_t>(FloorDivide(range * e[i].count, t, reciprocal));
-    // All shifts at once while the window holds them and no intermediate
-    // low can be all ones: that needs the low's trailing ones and the new
-    // bits to fill all 32 positions.
-    const int shift = std::countl_zero(range_);
-    std::uint32_t window;
-    if (shift != 0) {
-        if (endCount_ == 0 && shift + std::countr_one(low_) < 32 && peekBits(window) >= shift) {
-            code_ = (code_ << shift) | (low_ >> (32 - shift));
-            low_ = (low_ << shift) | (window >> (32 - shift));
-            range_ <<= shift;
-            skipBits(shift);
-        } else if (!renormaliseArithmetic()) {
-            return false;
-        }
-    }
-    value = e[i].symbol;
-    model.count(context_, i);
-    context_ = static_cast<std::uint32_t>(value) & (n - 1);
-    return true;
-}
-
 bool EriBitReader::renormaliseArithmetic() {
     while (range_ < 0x80000000u) {
         int bit = arithmeticBit();
@@ -348,9 +292,80 @@ bool EriBitReader::renormaliseArithmetic() {
 
 std::size_t EriBitReader::decodeArithmeticSymbols(std::int32_t* out, std::size_t count) {
     if (!model_ || model_->bits() == 0) return 0;
-    for (std::size_t i = 0; i < count; ++i)
-        if (!decodeArithmetic(out[i])) return i;
-    return count;
+    EriArithmeticModel& model = *model_;
+    const std::uint32_t n = model.symbolCount();
+    // The coder registers live in locals for the whole block; the members are
+    // written back at the end and around the bit-by-bit renormalisation.
+    std::uint32_t code = code_;
+    std::uint32_t range = range_;
+    std::uint32_t low = low_;
+    std::uint32_t context = context_;
+    std::size_t k = 0;
+    for (; k < count; ++k) {
+        const std::uint32_t t = model.total(context);
+        const EriArithmeticModel::Entry* e = model.table(context);
+        const std::uint64_t reciprocal = ~std::uint64_t{0} / t;
+        // The entry is the first whose cumulative count passes
+        // q = floor(code * t / range); q < C exactly when code * t < C * range,
+        // so the walk compares products and needs no quotient.
+        const std::uint64_t scaledCode = std::uint64_t{code} * t;
+        const std::uint64_t wide = range;
+        if (scaledCode >= wide << 16) break; // q >= 0x10000
+        std::uint32_t cum = 0;
+        std::uint32_t i = 0;
+        // Four entries per step while they do not reach q.
+        while (i + 4 <= n) {
+            const std::uint32_t four =
+                std::uint32_t{e[i].count} + e[i + 1].count + e[i + 2].count + e[i + 3].count;
+            if (scaledCode < (cum + four) * wide) break;
+            cum += four;
+            i += 4;
+        }
+        for (; i < n; ++i) {
+            if (scaledCode < (cum + e[i].count) * wide) break;
+            cum += e[i].count;
+        }
+        if (i == n) break;
+        if (cum != 0) {
+            // ceil(range * cum / t); none for the first entry, the likeliest.
+            const std::uint64_t scaled = wide * cum;
+            std::uint64_t offset = FloorDivide(scaled, t, reciprocal);
+            if (offset * t != scaled) ++offset;
+            code -= static_cast<std::uint32_t>(offset);
+        }
+        range = static_cast<std::uint32_t>(FloorDivide(wide * e[i].count, t, reciprocal));
+        // All shifts at once while the window holds them and no intermediate
+        // low can be all ones: that needs the low's trailing ones and the new
+        // bits to fill all 32 positions.
+        const int shift = std::countl_zero(range);
+        if (shift != 0) {
+            std::uint32_t window;
+            if (endCount_ == 0 && shift + std::countr_one(low) < 32 && peekBits(window) >= shift) {
+                code = (code << shift) | (low >> (32 - shift));
+                low = (low << shift) | (window >> (32 - shift));
+                range <<= shift;
+                skipBits(shift);
+            } else {
+                code_ = code;
+                range_ = range;
+                low_ = low;
+                const bool more = renormaliseArithmetic();
+                code = code_;
+                range = range_;
+                low = low_;
+                if (!more) break;
+            }
+        }
+        const std::int32_t value = e[i].symbol;
+        out[k] = value;
+        model.count(context, i);
+        context = static_cast<std::uint32_t>(value) & (n - 1);
+    }
+    code_ = code;
+    range_ = range;
+    low_ = low;
+    context_ = context;
+    return k;
 }
 
 std::size_t EriBitReader::decodeSymbols(std::int32_t* out, std::size_t count) {

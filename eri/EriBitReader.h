@@ -195,7 +195,6 @@ private:
         return bit <= 0 ? (bit & 1) : arithmeticBitAtEnd();
     }
     int arithmeticBitAtEnd();
-    bool decodeArithmetic(std::int32_t& value);
     // Doubles range up to 2^31 a bit at a time, shifting stream bits through
     // (code, low) with the carry rule; false when the data ends a second time.
     bool renormaliseArithmetic();
