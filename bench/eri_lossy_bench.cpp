@@ -3,6 +3,8 @@
 // picture through Qt in the same run. Both decode from memory.
 #include "LossyEncoder.h"
 #include "eri/EriByteStream.h"
+#include "eri/EriLossyBlockWriters.h"
+#include "eri/EriLossyMacroBlock.h"
 #include "eri/LoadEriImage.h"
 #include "samples/SpriteArt.h"
 
@@ -109,6 +111,51 @@ void BM_DecodeEriLossy(benchmark::State& state) {
                    (coder == pelo::kEriCoderHuffman ? " huffman" : " gamma"));
 }
 BENCHMARK(BM_DecodeEriLossy)->ArgsProduct({{0, 1, 2}, {0, 1}})->Unit(benchmark::kMillisecond);
+
+// Everything of the lossy decode after the symbol coders, on the quantised
+// values of the same picture: DC prediction, dequantisation, transform,
+// upsampling, colour conversion and the block writer. Each macro-block's
+// values are first copied into one small buffer, where the symbol decoder
+// would have left them, so that they come from the cache as in a decode.
+void BM_ReconstructEriLossy(benchmark::State& state) {
+    const int chroma = static_cast<int>(state.range(0));
+    const pelo::test::LossyOptions options = Options(kChroma[chroma], pelo::kEriCoderGamma);
+    const pelo::test::LossyFrame frame = pelo::test::QuantiseLossy(Picture(), options);
+    pelo::EriLossyMacroBlock mb;
+    if (!mb.init(options.degree, options.chromaSampling, false, options.lumaDcStep,
+                 options.chromaDcStep)) {
+        state.SkipWithError("no macro-block");
+        return;
+    }
+    const int s = mb.side();
+    const std::ptrdiff_t stride = (std::ptrdiff_t(kSide) * 3 + 3) & ~std::ptrdiff_t{3};
+    std::vector<std::uint8_t> pixels(std::size_t(stride) * kSide);
+    std::vector<std::int32_t> ac(frame.acPerMacroBlock());
+    for (auto _ : state) {
+        std::int64_t dc[pelo::kMaxEriLossyBlocks];
+        for (int row = 0; row < frame.rows; ++row) {
+            std::fill(dc, dc + frame.blocks, 0);
+            for (int column = 0; column < frame.columns; ++column) {
+                const int index = row * frame.columns + column;
+                for (int b = 0; b < frame.blocks; ++b)
+                    dc[b] += frame.dcDifferences[std::size_t(index) * frame.blocks + b];
+                const auto first = frame.ac.begin() + std::ptrdiff_t(index * ac.size());
+                std::copy(first, first + std::ptrdiff_t(ac.size()), ac.begin());
+                mb.reconstruct(dc, ac.data(), frame.parameters[index].data());
+                for (int q = 0; q < 4; ++q) {
+                    const int x = column * 2 * s + (q % 2) * s, y = row * 2 * s + (q / 2) * s;
+                    pelo::WriteEriLossy3(pixels.data() + y * stride + x * 3, stride, s, s,
+                                         mb.planes(q), s, 3);
+                }
+            }
+        }
+        benchmark::DoNotOptimize(pixels.data());
+    }
+    state.counters["MP/s"] =
+        benchmark::Counter(kMegapixels * double(state.iterations()), benchmark::Counter::kIsRate);
+    state.SetLabel(kChromaNames[chroma]);
+}
+BENCHMARK(BM_ReconstructEriLossy)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
 void BM_DecodeJpegBaseline(benchmark::State& state) {
     const pelo::test::LossyPicture& p = Picture();
