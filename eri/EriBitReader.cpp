@@ -259,14 +259,11 @@ bool EriBitReader::setupArithmetic(int symbolBits) {
 
 namespace {
 
-// floor(a / b) for a < 2^48 and 0 < b < 2^32, from the reciprocal
-// floor((2^64 - 1) / b): the high half of a * reciprocal is the quotient or
-// one less (the error is below a / 2^63 < 1), so one step corrects it.
-inline std::uint64_t FloorDivide(std::uint64_t a, std::uint64_t b, std::uint64_t reciprocal) {
-    std::uint64_t q =
-        static_cast<std::uint64_t>((static_cast<unsigned __int128>(a) * reciprocal) >> 64);
-    q += (q + 1) * b <= a ? 1 : 0;
-    return q;
+// floor(a / t) for a < 2^48 and 2 <= t <= 0xFFFF as the high half of
+// a * m with m = ceil(2^64 / t): a * m / 2^64 exceeds a / t by less than
+// a * t / (t * 2^64) < 2^-16 < 1 / t, too little to reach the next integer.
+inline std::uint64_t DivideByTotal(std::uint64_t a, std::uint64_t m) {
+    return static_cast<std::uint64_t>((static_cast<unsigned __int128>(a) * m) >> 64);
 }
 
 } // namespace
@@ -304,7 +301,9 @@ std::size_t EriBitReader::decodeArithmeticSymbols(std::int32_t* out, std::size_t
     for (; k < count; ++k) {
         const std::uint32_t t = model.total(context);
         const EriArithmeticModel::Entry* e = model.table(context);
-        const std::uint64_t reciprocal = ~std::uint64_t{0} / t;
+        // Totals are at least the symbol count (2 or more) and at most 0xFFFF.
+        if (t < 2 || t > 0xFFFF) break;
+        const std::uint64_t reciprocal = ~std::uint64_t{0} / t + 1;
         // The entry is the first whose cumulative count passes
         // q = floor(code * t / range); q < C exactly when code * t < C * range,
         // so the walk compares products and needs no quotient.
@@ -328,12 +327,9 @@ std::size_t EriBitReader::decodeArithmeticSymbols(std::int32_t* out, std::size_t
         if (i == n) break;
         if (cum != 0) {
             // ceil(range * cum / t); none for the first entry, the likeliest.
-            const std::uint64_t scaled = wide * cum;
-            std::uint64_t offset = FloorDivide(scaled, t, reciprocal);
-            if (offset * t != scaled) ++offset;
-            code -= static_cast<std::uint32_t>(offset);
+            code -= static_cast<std::uint32_t>(DivideByTotal(wide * cum + t - 1, reciprocal));
         }
-        range = static_cast<std::uint32_t>(FloorDivide(wide * e[i].count, t, reciprocal));
+        range = static_cast<std::uint32_t>(DivideByTotal(wide * e[i].count, reciprocal));
         // All shifts at once while the window holds them and no intermediate
         // low can be all ones: that needs the low's trailing ones and the new
         // bits to fill all 32 positions.
