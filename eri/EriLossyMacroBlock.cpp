@@ -194,63 +194,106 @@ void EriLossyMacroBlock::reconstruct(const std::int64_t* dc, const std::int32_t*
     colourConvert();
 }
 
+namespace {
+
+#if defined(__SSE2__)
+// Chroma of pixel (x, y) of every quarter, lanes being quarters, from the
+// interleaved chroma blocks of a layout with Chroma blocks per channel.
+template <int Chroma>
+inline void QuarterChroma(const float* chroma, int s, int a, int x, int y, __m128& u, __m128& v) {
+    const int half = s / 2;
+    if constexpr (Chroma == 4) {
+        u = _mm_loadu_ps(chroma + 4 * (y * s + x));
+        v = _mm_loadu_ps(chroma + 4 * a + 4 * (y * s + x));
+    } else if constexpr (Chroma == 2) {
+        // Lanes U0 U1 V0 V1; quarters 0 and 2 from the upper rows of their
+        // block, 1 and 3 from the lower ones.
+        const __m128 upper = _mm_loadu_ps(chroma + 4 * ((y / 2) * s + x));
+        const __m128 lower = _mm_loadu_ps(chroma + 4 * ((half + y / 2) * s + x));
+        u = _mm_unpacklo_ps(upper, lower);
+        v = _mm_unpackhi_ps(upper, lower);
+    } else {
+        // Lanes U V; quarter q from corner (q / 2, q % 2).
+        const int r0 = (y / 2) * s, r1 = (half + y / 2) * s;
+        const int c0 = x / 2, c1 = half + x / 2;
+        const __m128 top = _mm_unpacklo_ps(_mm_loadu_ps(chroma + 4 * (r0 + c0)),
+                                           _mm_loadu_ps(chroma + 4 * (r0 + c1)));
+        const __m128 bottom = _mm_unpacklo_ps(_mm_loadu_ps(chroma + 4 * (r1 + c0)),
+                                              _mm_loadu_ps(chroma + 4 * (r1 + c1)));
+        u = _mm_movelh_ps(top, bottom);
+        v = _mm_movehl_ps(bottom, top);
+    }
+}
+
+// Four vectors (pixels x .. x + 3, lanes quarters) stored as four pixels of
+// each quarter's plane.
+inline void StoreQuarters(__m128 r0, __m128 r1, __m128 r2, __m128 r3, float* plane,
+                          std::size_t quarterStep) {
+    _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+    _mm_storeu_ps(plane, r0);
+    _mm_storeu_ps(plane + quarterStep, r1);
+    _mm_storeu_ps(plane + 2 * quarterStep, r2);
+    _mm_storeu_ps(plane + 3 * quarterStep, r3);
+}
+
+template <int Chroma>
+void ConvertQuarters(const float* __restrict luma, const float* __restrict chroma,
+                     const float* __restrict alpha, float* __restrict out, int s) {
+    const int a = s * s;
+    const std::size_t quarterStep = static_cast<std::size_t>(4) * a;
+    const __m128 blueV = _mm_set1_ps(1.5f), greenU = _mm_set1_ps(0.375f),
+                 greenV = _mm_set1_ps(0.75f), redU = _mm_set1_ps(1.75f);
+    for (int y = 0; y < s; ++y) {
+        for (int x = 0; x < s; x += 4) {
+            const int p = y * s + x;
+            __m128 blue[4], green[4], red[4];
+            for (int k = 0; k < 4; ++k) {
+                __m128 u, v;
+                QuarterChroma<Chroma>(chroma, s, a, x + k, y, u, v);
+                const __m128 l = _mm_loadu_ps(luma + 4 * (p + k));
+                blue[k] = _mm_add_ps(l, _mm_mul_ps(blueV, v));
+                green[k] = _mm_sub_ps(_mm_sub_ps(l, _mm_mul_ps(greenU, u)), _mm_mul_ps(greenV, v));
+                red[k] = _mm_add_ps(l, _mm_mul_ps(redU, u));
+            }
+            StoreQuarters(blue[0], blue[1], blue[2], blue[3], out + p, quarterStep);
+            StoreQuarters(green[0], green[1], green[2], green[3], out + a + p, quarterStep);
+            StoreQuarters(red[0], red[1], red[2], red[3], out + 2 * a + p, quarterStep);
+            if (alpha) {
+                const float* at = alpha + 4 * p;
+                StoreQuarters(_mm_loadu_ps(at), _mm_loadu_ps(at + 4), _mm_loadu_ps(at + 8),
+                              _mm_loadu_ps(at + 12), out + 3 * a + p, quarterStep);
+            }
+        }
+    }
+}
+#endif
+
+} // namespace
+
 // Lanes are quarters here: luma, alpha and (full resolution) chroma lane q is
 // quarter q. The results are turned back into one plane per quarter and
 // channel for the writers.
 void EriLossyMacroBlock::colourConvert() {
     const int s = side_;
-    const int a = area_;
-    const int half = s / 2;
     const float* luma = group(0);
     const float* chroma = group(1);
     const float* alpha = alpha_ ? group(groupCount_ - 1) : nullptr;
     float* out = output_.get();
 #if defined(__SSE2__)
-    const int channels = alpha_ ? 4 : 3;
-    const __m128 blueV = _mm_set1_ps(1.5f), greenU = _mm_set1_ps(0.375f),
-                 greenV = _mm_set1_ps(0.75f), redU = _mm_set1_ps(1.75f);
-    for (int y = 0; y < s; ++y) {
-        for (int x = 0; x < s; x += 4) {
-            __m128 result[4][4]; // channel, pixel x .. x + 3
-            for (int k = 0; k < 4; ++k) {
-                const int p = y * s + x + k;
-                __m128 u, v;
-                if (chromaPerChannel_ == 4) {
-                    u = _mm_loadu_ps(chroma + 4 * p);
-                    v = _mm_loadu_ps(chroma + 4 * a + 4 * p);
-                } else if (chromaPerChannel_ == 2) {
-                    // Lanes U0 U1 V0 V1; quarters 0 and 2 from the upper
-                    // rows of their block, 1 and 3 from the lower ones.
-                    const __m128 upper = _mm_loadu_ps(chroma + 4 * ((y / 2) * s + x + k));
-                    const __m128 lower = _mm_loadu_ps(chroma + 4 * ((half + y / 2) * s + x + k));
-                    u = _mm_unpacklo_ps(upper, lower);
-                    v = _mm_unpackhi_ps(upper, lower);
-                } else {
-                    // Lanes U V; quarter q from corner (q / 2, q % 2).
-                    const int r0 = (y / 2) * s, r1 = (half + y / 2) * s;
-                    const int c0 = (x + k) / 2, c1 = half + (x + k) / 2;
-                    const __m128 top = _mm_unpacklo_ps(_mm_loadu_ps(chroma + 4 * (r0 + c0)),
-                                                       _mm_loadu_ps(chroma + 4 * (r0 + c1)));
-                    const __m128 bottom = _mm_unpacklo_ps(_mm_loadu_ps(chroma + 4 * (r1 + c0)),
-                                                          _mm_loadu_ps(chroma + 4 * (r1 + c1)));
-                    u = _mm_movelh_ps(top, bottom);
-                    v = _mm_movehl_ps(bottom, top);
-                }
-                const __m128 l = _mm_loadu_ps(luma + 4 * p);
-                result[0][k] = _mm_add_ps(l, _mm_mul_ps(blueV, v));
-                result[1][k] =
-                    _mm_sub_ps(_mm_sub_ps(l, _mm_mul_ps(greenU, u)), _mm_mul_ps(greenV, v));
-                result[2][k] = _mm_add_ps(l, _mm_mul_ps(redU, u));
-                if (alpha) result[3][k] = _mm_loadu_ps(alpha + 4 * p);
-            }
-            for (int c = 0; c < channels; ++c) {
-                _MM_TRANSPOSE4_PS(result[c][0], result[c][1], result[c][2], result[c][3]);
-                for (int q = 0; q < 4; ++q)
-                    _mm_storeu_ps(out + (q * 4 + c) * a + y * s + x, result[c][q]);
-            }
-        }
+    switch (chromaPerChannel_) {
+    case 4:
+        ConvertQuarters<4>(luma, chroma, alpha, out, s);
+        break;
+    case 2:
+        ConvertQuarters<2>(luma, chroma, alpha, out, s);
+        break;
+    default:
+        ConvertQuarters<1>(luma, chroma, alpha, out, s);
+        break;
     }
 #else
+    const int a = area_;
+    const int half = s / 2;
     for (int q = 0; q < 4; ++q) {
         for (int y = 0; y < s; ++y) {
             for (int x = 0; x < s; ++x) {
