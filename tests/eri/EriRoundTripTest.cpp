@@ -201,6 +201,34 @@ TEST(EriLoader, ReusesALargeEnoughBlockAndGrowsASmallOne) {
     EXPECT_EQ(dib->header().biSizeImage, 4u * 16u);
 }
 
+TEST(EriLoader, ADirtyReusedBlockGetsZeroPadsAndOpaqueFourthBytes) {
+    // Pixels go straight into the reused block: whatever an earlier picture or
+    // a failed load left there must not show through the pad bytes or the
+    // fourth byte of 32-bit colour pixels.
+    EriEncodeOptions o;
+    const std::vector<std::uint8_t> big =
+        EncodeEriFile(NoisePicture(40, 30, kEriFormatColourAlpha, 32, 5), o);
+    PackedDibPtr dib;
+    EriMemoryStream s1(big.data(), big.size());
+    ASSERT_TRUE(LoadEriImage(s1, dib));
+    std::memset(dib->pixels(), 0xAB, dib->header().biSizeImage);
+    const std::vector<std::uint8_t> cut(big.begin(), big.end() - 40);
+    EriMemoryStream s2(cut.data(), cut.size());
+    ASSERT_FALSE(LoadEriImage(s2, dib));
+    ASSERT_TRUE(dib);
+    for (const int bits : {24, 32}) {
+        SCOPED_TRACE(bits);
+        const EriTestPicture p = NoisePicture(5, 7, kEriFormatColour, bits, 6);
+        const std::vector<std::uint8_t> file = EncodeEriFile(p, o);
+        EriMemoryStream s3(file.data(), file.size());
+        ASSERT_TRUE(LoadEriImage(s3, dib));
+        const std::vector<std::uint8_t> expected = ExpectedRows(p);
+        ASSERT_EQ(dib->header().biSizeImage, expected.size());
+        EXPECT_EQ(0, std::memcmp(dib->pixels(), expected.data(), expected.size()));
+        std::memset(dib->pixels(), 0xCD, dib->header().biSizeImage);
+    }
+}
+
 TEST(EriLoader, ColourEightBitsWithoutPaletteHasAZeroTable) {
     EriEncodeOptions o;
     o.frameKind = 2;
