@@ -312,19 +312,24 @@ std::size_t EriBitReader::decodeArithmeticSymbols(std::int32_t* out, std::size_t
         if (scaledCode >= wide << 16) break; // q >= 0x10000
         std::uint32_t cum = 0;
         std::uint32_t i = 0;
-        // Four entries per step while they do not reach q.
-        while (i + 4 <= n) {
-            const std::uint32_t four =
-                std::uint32_t{e[i].count} + e[i + 1].count + e[i + 2].count + e[i + 3].count;
-            if (scaledCode < (cum + four) * wide) break;
-            cum += four;
-            i += 4;
+        // The first entry, the likeliest, on its own; then four entries per
+        // step while they do not reach q.
+        if (scaledCode >= e[0].count * wide) {
+            cum = e[0].count;
+            i = 1;
+            while (i + 4 <= n) {
+                const std::uint32_t four =
+                    std::uint32_t{e[i].count} + e[i + 1].count + e[i + 2].count + e[i + 3].count;
+                if (scaledCode < (cum + four) * wide) break;
+                cum += four;
+                i += 4;
+            }
+            for (; i < n; ++i) {
+                if (scaledCode < (cum + e[i].count) * wide) break;
+                cum += e[i].count;
+            }
+            if (i == n) break;
         }
-        for (; i < n; ++i) {
-            if (scaledCode < (cum + e[i].count) * wide) break;
-            cum += e[i].count;
-        }
-        if (i == n) break;
         if (cum != 0) {
             // ceil(range * cum / t); none for the first entry, the likeliest.
             code -= static_cast<std::uint32_t>(DivideByTotal(wide * cum + t - 1, reciprocal));
