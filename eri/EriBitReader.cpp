@@ -38,8 +38,7 @@ bool EriBitReader::refill() {
 bool EriBitReader::fetchWord() {
     if (bytesLeft_ == 0 && !refill()) return false;
     const std::uint8_t* p = buffer_.data() + cursor_;
-    word_ = (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-            p[3];
+    word_ = LoadBigEndian32(p);
     cursor_ += 4;
     bytesLeft_ -= 4;
     bitsLeft_ = 32;
@@ -79,14 +78,14 @@ bool EriBitReader::readGammaSlow(std::uint32_t& value) {
                 (window & 1);
             v <<= 4;
             pairs += 4;
-            skipPeeked(8);
+            skipBits(8);
             continue;
         }
         // A stop bit among the four: a code of 2 * p + 1 bits in the table.
         const EriGammaEntry e = kEriGammaTable.entries[window];
         const int p = e.length / 2;
         if (e.length == 0 || pairs + p > 30) break;
-        skipPeeked(e.length);
+        skipBits(e.length);
         value = ((v + x) << p) + (e.value - (std::uint32_t{1} << p));
         return true;
     }
@@ -125,14 +124,14 @@ std::size_t EriBitReader::decodeGammaSymbols(std::int32_t* out, std::size_t coun
                 if (peekByte(window)) {
                     const EriGammaEntry e = kEriGammaTable.entries[(window << 1) & 0xFF];
                     if (e.length != 0) {
-                        skipPeeked(e.length + 1);
+                        skipBits(e.length + 1);
                         const auto m = static_cast<std::int32_t>(e.value);
                         out[done++] = (window & 0x80) ? -m : m;
                         --runLeft_;
                         continue;
                     }
                     // A code of 9 bits or more, past the table as well.
-                    skipPeeked(1);
+                    skipBits(1);
                     std::uint32_t magnitude;
                     if (!readGammaSlow(magnitude)) return done;
                     const auto m = static_cast<std::int32_t>(magnitude);

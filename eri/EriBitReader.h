@@ -80,6 +80,12 @@ struct EriGammaTable {
 };
 inline constexpr EriGammaTable kEriGammaTable{};
 
+// The 32-bit big-endian word at p.
+inline std::uint32_t LoadBigEndian32(const std::uint8_t* p) {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           p[3];
+}
+
 class EriBitReader {
 public:
     static constexpr std::size_t kDefaultBufferBytes = 65536;
@@ -109,17 +115,23 @@ public:
         std::uint64_t bits = (std::uint64_t{word_} << 32) << (32 - bitsLeft_);
         int valid = bitsLeft_;
         if (bytesLeft_ >= 4) {
-            const std::uint8_t* p = buffer_.data() + cursor_;
-            const std::uint32_t next = (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) |
-                                       (std::uint32_t{p[2]} << 8) | p[3];
-            bits |= std::uint64_t{next} << (32 - bitsLeft_);
+            bits |= std::uint64_t{LoadBigEndian32(buffer_.data() + cursor_)} << (32 - bitsLeft_);
             valid += 32;
         }
         window = static_cast<std::uint32_t>(bits >> 32);
         return valid < 32 ? valid : 32;
     }
-    // Consumes count bits of a successful peekBits (count up to its result).
-    void skipBits(int count) { skipPeeked(count); }
+    // Consumes count bits of a successful peekBits (count up to its result)
+    // or peekByte (up to 8).
+    void skipBits(int count) {
+        if (count <= bitsLeft_) {
+            bitsLeft_ -= count;
+            return;
+        }
+        const int rest = count - bitsLeft_;
+        fetchWord(); // the buffer holds the word: peekByte checked
+        bitsLeft_ = 32 - rest;
+    }
     // Whether a read has run past the end of the data (until discard).
     bool atEnd() const { return ended_; }
     // A gamma code (1 and up). False at the end of the data or for a code of
@@ -130,7 +142,7 @@ public:
         if (peekByte(window)) {
             const EriGammaEntry e = kEriGammaTable.entries[window];
             if (e.length != 0) {
-                skipPeeked(e.length);
+                skipBits(e.length);
                 value = e.value;
                 return true;
             }
@@ -174,16 +186,6 @@ private:
         window =
             ((word_ << (8 - bitsLeft_)) | (std::uint32_t{buffer_[cursor_]} >> bitsLeft_)) & 0xFF;
         return true;
-    }
-    // Consumes count (0..32) bits after a successful peekByte or peekBits.
-    void skipPeeked(int count) {
-        if (count <= bitsLeft_) {
-            bitsLeft_ -= count;
-            return;
-        }
-        const int rest = count - bitsLeft_;
-        fetchWord(); // the buffer holds the word: peekByte checked
-        bitsLeft_ = 32 - rest;
     }
     bool readGammaSlow(std::uint32_t& value);
     bool fetchWord();

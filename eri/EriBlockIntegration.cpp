@@ -8,14 +8,6 @@
 
 namespace pelo {
 
-namespace {
-
-inline std::int32_t Add(std::int32_t a, std::int32_t b) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
-}
-
-} // namespace
-
 void IntegrateEriPlaneScalar(std::int32_t* p, int s, std::int32_t* rowSums, std::int32_t* lineAbove,
                              bool alongRows) {
     for (int y = 0; y < s; ++y) {
@@ -23,19 +15,19 @@ void IntegrateEriPlaneScalar(std::int32_t* p, int s, std::int32_t* rowSums, std:
         if (alongRows) {
             std::int32_t sum = rowSums[y];
             for (int x = 0; x < s; ++x)
-                row[x] = sum = Add(sum, row[x]);
+                row[x] = sum = WrappingAdd(sum, row[x]);
             rowSums[y] = sum;
         } else {
             rowSums[y] = row[s - 1];
         }
     }
     for (int x = 0; x < s; ++x)
-        p[x] = Add(p[x], lineAbove[x]);
+        p[x] = WrappingAdd(p[x], lineAbove[x]);
     for (int y = 1; y < s; ++y) {
         std::int32_t* row = p + std::size_t(y) * s;
         const std::int32_t* above = row - s;
         for (int x = 0; x < s; ++x)
-            row[x] = Add(row[x], above[x]);
+            row[x] = WrappingAdd(row[x], above[x]);
     }
     std::memcpy(lineAbove, p + std::size_t(s - 1) * s, sizeof(std::int32_t) * s);
 }

@@ -8,6 +8,11 @@
 
 namespace pelo {
 
+// a + b modulo 2^32.
+inline std::int32_t WrappingAdd(std::int32_t a, std::int32_t b) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+
 // plane: side x side values, row pitch side. rowSums: side accumulators, on
 // return each row's last horizontal sum (alongRows) or its last residual.
 // lineAbove: side values of the row above the block, on return the block's

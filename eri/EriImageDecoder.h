@@ -97,8 +97,11 @@ private:
     int decodeHuffmanBlocks(const EriDecodeTarget& target, EriBitReader& bits);
     int decodeRows(const EriDecodeTarget& target, EriBitReader& bits);
     void integrate(int blockColumn, bool alongRows);
-    int storeBlock(const EriDecodeTarget& target, EriLosslessBlockWriter writer, int blockRow,
-                   int blockColumn);
+    // The block writer for the target with the column line cleared, or none.
+    EriLosslessBlockWriter startBlocks(const EriDecodeTarget& target);
+    // Colour operation, integration, store and block hook of a decoded block.
+    int finishBlock(const EriDecodeTarget& target, EriLosslessBlockWriter writer, int blockRow,
+                    int blockColumn, int colourOperation, bool alongRows);
     bool makeBlockBuffers();
 
     EriImageInfo info_{};

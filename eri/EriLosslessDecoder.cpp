@@ -11,13 +11,9 @@ namespace pelo {
 
 namespace {
 
-inline std::int32_t Add(std::int32_t a, std::int32_t b) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
-}
-
 inline void AddPlane(std::int32_t* to, const std::int32_t* from, int area) {
     for (int i = 0; i < area; ++i)
-        to[i] = Add(to[i], from[i]);
+        to[i] = WrappingAdd(to[i], from[i]);
 }
 
 // Colour operations on planes 0..2: the plane that is added to up to two
@@ -60,8 +56,19 @@ void EriImageDecoder::integrate(int blockColumn, bool alongRows) {
                           columnLine_.get() + (std::size_t(blockColumn) * c + k) * s, alongRows);
 }
 
-int EriImageDecoder::storeBlock(const EriDecodeTarget& target, EriLosslessBlockWriter writer,
-                                int blockRow, int blockColumn) {
+EriLosslessBlockWriter EriImageDecoder::startBlocks(const EriDecodeTarget& target) {
+    if (!blocksReady_) return nullptr;
+    const EriLosslessBlockWriter writer =
+        losslessBlockWriter(target.pixelFormat, target.bitsPerPixel);
+    if (writer) std::fill_n(columnLine_.get(), std::size_t(blocksAcross_) * side_ * channels_, 0);
+    return writer;
+}
+
+int EriImageDecoder::finishBlock(const EriDecodeTarget& target, EriLosslessBlockWriter writer,
+                                 int blockRow, int blockColumn, int colourOperation,
+                                 bool alongRows) {
+    ApplyColourOperation(colourOperation, planes_.get(), area_);
+    integrate(blockColumn, alongRows);
     const int s = side_;
     const int step = static_cast<int>(target.bitsPerPixel / 8);
     const int columns = std::min(s, target.width - blockColumn * s);
@@ -73,14 +80,11 @@ int EriImageDecoder::storeBlock(const EriDecodeTarget& target, EriLosslessBlockW
 }
 
 int EriImageDecoder::decodeBlocks(const EriDecodeTarget& target, EriBitReader& bits) {
-    if (!blocksReady_) return 1;
-    const EriLosslessBlockWriter writer =
-        losslessBlockWriter(target.pixelFormat, target.bitsPerPixel);
+    const EriLosslessBlockWriter writer = startBlocks(target);
     if (!writer) return 1;
     const int c = channels_;
     const int a = area_;
     const std::size_t values = std::size_t(a) * c;
-    std::fill_n(columnLine_.get(), std::size_t(blocksAcross_) * side_ * c, 0);
 
     std::uint32_t d, e, f;
     if (!ReadByte(bits, d) || !ReadByte(bits, e) || !ReadByte(bits, f)) return 1;
@@ -151,9 +155,8 @@ int EriImageDecoder::decodeBlocks(const EriDecodeTarget& target, EriBitReader& b
                         to[table[l]] = from[l];
                 }
             }
-            if (c > 2) ApplyColourOperation(colourOperation, planes, a);
-            integrate(bx, true);
-            if (const int hook = storeBlock(target, writer, by, bx)) return hook;
+            if (const int hook = finishBlock(target, writer, by, bx, colourOperation, true))
+                return hook;
         }
     }
     return 0;
@@ -163,13 +166,11 @@ int EriImageDecoder::decodeHuffmanBlocks(const EriDecodeTarget& target, EriBitRe
     if (!blocksReady_ || channels_ <= 2 || losslessKind_ != 2 ||
         info_.symbolCoder != kEriCoderHuffman)
         return 1;
-    const EriLosslessBlockWriter writer =
-        losslessBlockWriter(target.pixelFormat, target.bitsPerPixel);
+    const EriLosslessBlockWriter writer = startBlocks(target);
     if (!writer) return 1;
     const int c = channels_;
     const int a = area_;
     const std::size_t values = std::size_t(a) * c;
-    std::fill_n(columnLine_.get(), std::size_t(blocksAcross_) * side_ * c, 0);
 
     std::uint32_t d, e, f;
     if (!ReadByte(bits, d) || !ReadByte(bits, e) || !ReadByte(bits, f)) return 1;
@@ -207,9 +208,9 @@ int EriImageDecoder::decodeHuffmanBlocks(const EriDecodeTarget& target, EriBitRe
                 for (std::size_t i = 0; i < values; ++i)
                     planes[table[i]] = symbols[i];
             }
-            ApplyColourOperation(static_cast<int>(code & 15), planes, a);
-            integrate(bx, (code & 0x40) != 0);
-            if (const int hook = storeBlock(target, writer, by, bx)) return hook;
+            if (const int hook = finishBlock(target, writer, by, bx, static_cast<int>(code & 15),
+                                             (code & 0x40) != 0))
+                return hook;
         }
     }
     return 0;
