@@ -4,6 +4,7 @@
 #include "app/AboutDlg.h"
 #include "app/DetailSetDlg.h"
 #include "app/PeloApp.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 
 #include <QAction>
@@ -20,19 +21,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 
 namespace {
 
 using pelo::CPeloApp;
 using pelo::CPeloDlg;
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using pelo::test::ReadFileText;
 
 template <class W> W* Child(QWidget* parent, const char* id) {
     W* w = parent->findChild<W*>(id);
@@ -113,7 +107,7 @@ TEST_F(PeloDlgTest, QuitWritesTheProfileAndTheNextStartReadsIt) {
         Combo(dlg, "1007")->setCurrentIndex(1);
         Button(dlg, "2")->click();
     });
-    const std::string ini = ReadText(ProfilePath());
+    const std::string ini = ReadFileText(ProfilePath());
     EXPECT_EQ(ini, "[OUTPUT]\nTYPE=2\nFOLDER=out\n"
                    "[INPUT]\nTYPE=1\nFOLDER=/data/in put\nWHITE=1\nDIRSEARCH=0\n"
                    "[SETTING]\nF=300\nGAMMA=0.700000\nRUP=1.200000\nRZONE=3\nPUP=1.100000\n"
@@ -130,7 +124,7 @@ TEST_F(PeloDlgTest, QuitWritesTheProfileAndTheNextStartReadsIt) {
         Button(dlg, "2")->click();
     });
     // Nothing changed, so the second quit writes the same file.
-    EXPECT_EQ(ReadText(ProfilePath()), ini);
+    EXPECT_EQ(ReadFileText(ProfilePath()), ini);
 }
 
 TEST_F(PeloDlgTest, ThresholdZeroAndThreeHundredAreKept) {
@@ -140,7 +134,7 @@ TEST_F(PeloDlgTest, ThresholdZeroAndThreeHundredAreKept) {
             Edit(dlg, "1009")->setText(value);
             Button(dlg, "2")->click();
         });
-        EXPECT_NE(ReadText(ProfilePath()).find(std::string("\nF=") + value + "\n"),
+        EXPECT_NE(ReadFileText(ProfilePath()).find(std::string("\nF=") + value + "\n"),
                   std::string::npos);
         RunProgram(app, [value](CPeloDlg* dlg) {
             EXPECT_EQ(Edit(dlg, "1009")->text(), value);
@@ -163,7 +157,7 @@ TEST_F(PeloDlgTest, RestoreDefaultsOkThenQuitStoresTheDetailDefaults) {
             detail->findChild<QPushButton*>("3")->click();
             detail->findChild<QPushButton*>("1")->click();
         });
-    const std::string ini = ReadText(ProfilePath());
+    const std::string ini = ReadFileText(ProfilePath());
     for (const char* line : {"\nRZONE=2\n", "\nPZONE=2\n", "\nHUP=1.000000\n", "\nGAMMA=0.700000\n",
                              "\nRUP=1.200000\n", "\nPUP=1.100000\n", "\nHZONE=100\n"})
         EXPECT_NE(ini.find(line), std::string::npos) << line;
@@ -195,7 +189,7 @@ TEST_F(PeloDlgTest, CloseBoxAndEscapeSaveLikeQuit) {
             Edit(dlg, "1009")->setText("9");
             Button(dlg, "2")->click();
         });
-        quitIni = ReadText(ProfilePath());
+        quitIni = ReadFileText(ProfilePath());
         std::remove(ProfilePath().c_str());
     }
     ASSERT_NE(quitIni.find("\nF=9\n"), std::string::npos);
@@ -205,7 +199,7 @@ TEST_F(PeloDlgTest, CloseBoxAndEscapeSaveLikeQuit) {
         Edit(dlg, "1009")->setText("9");
         dlg->close();
     });
-    EXPECT_EQ(ReadText(ProfilePath()), quitIni);
+    EXPECT_EQ(ReadFileText(ProfilePath()), quitIni);
     std::remove(ProfilePath().c_str());
 
     RunProgram(app, [](CPeloDlg* dlg) {
@@ -213,7 +207,7 @@ TEST_F(PeloDlgTest, CloseBoxAndEscapeSaveLikeQuit) {
         QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
         QCoreApplication::sendEvent(dlg, &escape);
     });
-    EXPECT_EQ(ReadText(ProfilePath()), quitIni);
+    EXPECT_EQ(ReadFileText(ProfilePath()), quitIni);
 }
 
 TEST_F(PeloDlgTest, StoredIndexBeyondTheListLeavesNoSelection) {
@@ -226,7 +220,7 @@ TEST_F(PeloDlgTest, StoredIndexBeyondTheListLeavesNoSelection) {
     EXPECT_EQ(Child<QListWidget>(&dlg, "1001")->count(), 0);
     dlg.reject();
     EXPECT_EQ(dlg.result(), 2);
-    const std::string ini = ReadText(ProfilePath());
+    const std::string ini = ReadFileText(ProfilePath());
     EXPECT_EQ(ini, "[INPUT]\nTYPE=-1\n[OUTPUT]\nTYPE=-1\n");
 }
 

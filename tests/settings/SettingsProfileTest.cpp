@@ -1,23 +1,17 @@
 #include "app/settings/SettingsProfile.h"
 
+#include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 
 namespace {
 
 using pelo::ProfileFile;
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using pelo::test::ReadFileText;
 
 void WriteText(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
@@ -76,7 +70,7 @@ TEST(ProfileFile, WritesCreateSectionsAndKeysInOrder) {
     EXPECT_TRUE(profile.WriteInt("OUTPUT", "TYPE", 1));
     EXPECT_TRUE(profile.WriteInt("INPUT", "TYPE", -1));
     EXPECT_TRUE(profile.WriteString("OUTPUT", "FOLDER", "/out"));
-    EXPECT_EQ(ReadText(path), "[OUTPUT]\nTYPE=1\nFOLDER=/out\n[INPUT]\nTYPE=-1\n");
+    EXPECT_EQ(ReadFileText(path), "[OUTPUT]\nTYPE=1\nFOLDER=/out\n[INPUT]\nTYPE=-1\n");
     EXPECT_EQ(profile.GetInt("input", "type", 0), -1);
 }
 
@@ -90,7 +84,7 @@ TEST(ProfileFile, WritingKeepsOtherLinesAndReplacesInPlace) {
     EXPECT_TRUE(profile.WriteInt("INPUT", "WHITE", 1));
     // The stored spelling of section and key stays, line ends stay CRLF, the
     // new key joins its section before the blank line.
-    EXPECT_EQ(ReadText(path),
+    EXPECT_EQ(ReadFileText(path),
               "; written by hand\r\n[Other]\r\nx=1\r\n\r\n[input]\r\nFolder=/new\r\n"
               "note without equals\r\nWHITE=1\r\n\r\n[LAST]\r\ny=2\r\n");
 }
@@ -103,7 +97,7 @@ TEST(ProfileFile, CommentedKeyIsNotAKey) {
     EXPECT_EQ(profile.GetInt("S", ";F", 4), 4);
     EXPECT_EQ(profile.GetInt("S", "F", 4), 4);
     EXPECT_TRUE(profile.WriteInt("S", "F", 5));
-    EXPECT_EQ(ReadText(path), "[S]\n;F=9\nF=5\n");
+    EXPECT_EQ(ReadFileText(path), "[S]\n;F=9\nF=5\n");
 }
 
 TEST(ProfileFile, FailedWritesLeaveTheFileAsItWas) {
@@ -113,7 +107,7 @@ TEST(ProfileFile, FailedWritesLeaveTheFileAsItWas) {
     ProfileFile profile(path);
     // A line break would split the value into lines of its own.
     EXPECT_FALSE(profile.WriteString("S", "k", "a\nb=c"));
-    EXPECT_EQ(ReadText(path), "[S]\nk=old\n");
+    EXPECT_EQ(ReadFileText(path), "[S]\nk=old\n");
 
     // A profile whose folder is a file cannot be written.
     WriteText(dir.file("plain"), "x");
@@ -134,7 +128,7 @@ TEST(ProfileFile, MissingFolderIsCreatedOnWrite) {
     const std::string path = dir.file("a/b/p.INI");
     ProfileFile profile(path);
     EXPECT_TRUE(profile.WriteInt("S", "k", 3));
-    EXPECT_EQ(ReadText(path), "[S]\nk=3\n");
+    EXPECT_EQ(ReadFileText(path), "[S]\nk=3\n");
 }
 
 TEST(ProfilePath, FollowsXdgConfigHomeThenHome) {

@@ -1,23 +1,17 @@
 #include "app/settings/SettingsStore.h"
 
+#include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 
 #include <clocale>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 
 namespace {
 
 using pelo::PersistedState;
 using pelo::ProfileFile;
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using pelo::test::ReadFileText;
 
 TEST(SettingsStore, FirstStartValues) {
     pelo::test::TempDir dir;
@@ -72,23 +66,23 @@ TEST(SettingsStore, QuitWritesTheKeysInTheirOrderAndEncodings) {
     const PersistedState state = SampleState();
     SaveTypeIndices(profile, state.outputTypeIndex, state.inputTypeIndex);
     SaveSettings(profile, state);
-    EXPECT_EQ(ReadText(profile.path()), "[OUTPUT]\n"
-                                        "TYPE=-1\n"
-                                        "FOLDER=rel/out\n"
-                                        "[INPUT]\n"
-                                        "TYPE=5\n"
-                                        "FOLDER=/pictures/in put\n"
-                                        "WHITE=1\n"
-                                        "DIRSEARCH=1\n"
-                                        "[SETTING]\n"
-                                        "F=300\n"
-                                        "GAMMA=2.500000\n"
-                                        "RUP=1.200000\n"
-                                        "RZONE=2\n"
-                                        "PUP=0.125000\n"
-                                        "PZONE=-1\n"
-                                        "HUP=1.000000\n"
-                                        "HZONE=0\n");
+    EXPECT_EQ(ReadFileText(profile.path()), "[OUTPUT]\n"
+                                            "TYPE=-1\n"
+                                            "FOLDER=rel/out\n"
+                                            "[INPUT]\n"
+                                            "TYPE=5\n"
+                                            "FOLDER=/pictures/in put\n"
+                                            "WHITE=1\n"
+                                            "DIRSEARCH=1\n"
+                                            "[SETTING]\n"
+                                            "F=300\n"
+                                            "GAMMA=2.500000\n"
+                                            "RUP=1.200000\n"
+                                            "RZONE=2\n"
+                                            "PUP=0.125000\n"
+                                            "PZONE=-1\n"
+                                            "HUP=1.000000\n"
+                                            "HZONE=0\n");
 }
 
 TEST(SettingsStore, ReloadGivesTheSavedValues) {

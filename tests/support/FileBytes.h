@@ -10,6 +10,8 @@
 namespace pelo::test {
 
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
+// The whole file as text (empty when it cannot be read).
+std::string ReadFileText(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 // Runs a shell command; returns its exit status (-1 when it could not run).
