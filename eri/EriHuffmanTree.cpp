@@ -10,14 +10,14 @@ void EriHuffmanTree::clear() {
     std::fill(std::begin(leafPositions_), std::end(leafPositions_), kAbsent);
     escapePosition_ = kAbsent;
     free_ = kRoot;
-    nodes_[kRoot] = {0, kAbsent, kAbsent};
+    setNode(kRoot, 0, kAbsent, kAbsent);
 }
 
 void EriHuffmanTree::repoint(int index) {
-    const std::int32_t code = nodes_[index].code;
+    const std::int32_t code = code_[index];
     if (code >= 0) {
-        nodes_[code].parent = static_cast<std::uint16_t>(index);
-        nodes_[code + 1].parent = static_cast<std::uint16_t>(index);
+        parent_[code] = static_cast<std::uint16_t>(index);
+        parent_[code + 1] = static_cast<std::uint16_t>(index);
     } else if (code == kEscapeCode) {
         escapePosition_ = static_cast<std::uint16_t>(index);
     } else {
@@ -26,34 +26,34 @@ void EriHuffmanTree::repoint(int index) {
 }
 
 void EriHuffmanTree::swapNodes(int i, int j) {
-    std::swap(nodes_[i].weight, nodes_[j].weight);
-    std::swap(nodes_[i].code, nodes_[j].code);
+    std::swap(weight_[i], weight_[j]);
+    std::swap(code_[i], code_[j]);
     repoint(i);
     repoint(j);
 }
 
 bool EriHuffmanTree::update(int i) {
     while (i < kRoot) {
-        const std::uint16_t w = nodes_[i].weight;
-        if (nodes_[i + 1].weight < w) {
+        const std::uint16_t w = weight_[i];
+        if (weight_[i + 1] < w) {
             int j = i + 1;
-            while (j + 1 < kRoot && nodes_[j + 1].weight < w)
+            while (j + 1 < kRoot && weight_[j + 1] < w)
                 ++j;
             swapNodes(i, j);
-            i = nodes_[j].parent;
+            i = parent_[j];
         } else {
-            i = nodes_[i].parent;
+            i = parent_[i];
         }
         if (i < free_ || i > kRoot) return false;
-        ++nodes_[i].weight;
+        ++weight_[i];
     }
     return true;
 }
 
 bool EriHuffmanTree::countLeaf(int index) {
-    ++nodes_[index].weight;
+    ++weight_[index];
     if (!update(index)) return false;
-    if (nodes_[kRoot].weight > kMaxRootWeight) rebuild();
+    if (weight_[kRoot] > kMaxRootWeight) rebuild();
     return true;
 }
 
@@ -64,32 +64,32 @@ bool EriHuffmanTree::addSymbol(std::uint32_t symbol) {
         static_cast<std::int32_t>(static_cast<std::uint32_t>(kLeafCode) + symbol);
     if (free_ == 0) {
         // Full: the lowest leaf takes the new symbol.
-        const int k = nodes_[0].code == kEscapeCode ? 1 : 0;
-        if (nodes_[k].code >= 0) return false;
-        nodes_[k].code = code;
+        const int k = code_[0] == kEscapeCode ? 1 : 0;
+        if (code_[k] >= 0) return false;
+        code_[k] = code;
         return true;
     }
     const int lower = free_ - 2;
     const int upper = free_ - 1;
     const int old = free_;
     free_ -= 2;
-    nodes_[lower] = {1, static_cast<std::uint16_t>(old), code};
+    setNode(lower, 1, static_cast<std::uint16_t>(old), code);
     leafPositions_[symbol & 0xFF] = static_cast<std::uint16_t>(lower);
     if (empty()) {
-        nodes_[lower].parent = kRoot;
-        nodes_[upper] = {1, kRoot, kEscapeCode};
+        parent_[lower] = kRoot;
+        setNode(upper, 1, kRoot, kEscapeCode);
         escapePosition_ = static_cast<std::uint16_t>(upper);
-        nodes_[kRoot].code = lower;
-        nodes_[kRoot].weight = 2;
+        code_[kRoot] = lower;
+        weight_[kRoot] = 2;
         return true;
     }
     // The lowest node in use is a leaf; it moves up and its old place becomes
     // the internal node of the new pair.
-    if (old > 511 || nodes_[old].code >= 0) return false;
-    nodes_[upper] = {nodes_[old].weight, static_cast<std::uint16_t>(old), nodes_[old].code};
+    if (old > 511 || code_[old] >= 0) return false;
+    setNode(upper, weight_[old], static_cast<std::uint16_t>(old), code_[old]);
     repoint(upper);
-    nodes_[old].code = lower;
-    nodes_[old].weight = static_cast<std::uint16_t>(nodes_[upper].weight + 1);
+    code_[old] = lower;
+    weight_[old] = static_cast<std::uint16_t>(weight_[upper] + 1);
     return update(old);
 }
 
@@ -102,15 +102,14 @@ void EriHuffmanTree::rebuild() {
     int count = 0;
     // Leaves in index order from the top, halved, packed at the top.
     for (int i = kRoot - 1; i >= free_; --i)
-        if (nodes_[i].code < 0)
-            list[count++] = {static_cast<std::uint16_t>((nodes_[i].weight + 1) / 2),
-                             nodes_[i].code};
+        if (code_[i] < 0)
+            list[count++] = {static_cast<std::uint16_t>((weight_[i] + 1) / 2), code_[i]};
     std::reverse(list, list + count); // lowest index (lightest) first
     int head = 0;
     int position = free_;
     auto place = [this](int at, const Item& item) {
-        nodes_[at].weight = item.weight;
-        nodes_[at].code = item.code;
+        weight_[at] = item.weight;
+        code_[at] = item.code;
         repoint(at);
     };
     while (count - head > 1) {
@@ -128,30 +127,19 @@ void EriHuffmanTree::rebuild() {
         list[at] = joined;
         ++count;
     }
-    nodes_[kRoot].weight = list[head].weight;
-    nodes_[kRoot].parent = kAbsent;
-    nodes_[kRoot].code = list[head].code;
+    weight_[kRoot] = list[head].weight;
+    parent_[kRoot] = kAbsent;
+    code_[kRoot] = list[head].code;
     repoint(kRoot);
 }
 
-bool EriHuffmanTree::countPath(const std::uint16_t* path, int depth) {
-    // The walk down has recorded the ancestors, so going up needs no parent
-    // look-ups: while no swap is due, each level only gains one. The first
-    // swap, or a parent that disagrees with the path, hands over to update.
-    int k = depth - 1;
-    int i = path[k];
-    ++nodes_[i].weight;
-    while (i < kRoot) {
-        const int parent = k > 0 ? path[k - 1] : kRoot;
-        if (nodes_[i + 1].weight < nodes_[i].weight || nodes_[i].parent != parent) {
-            if (!update(i)) return false;
-            break;
-        }
-        i = parent;
-        --k;
-        ++nodes_[i].weight;
-    }
-    if (nodes_[kRoot].weight > kMaxRootWeight) rebuild();
+bool EriHuffmanTree::settlePath(const std::uint16_t* path, int due) {
+    // Levels below the first swap were counted correctly by the walk; the
+    // ancestors above it are taken back and counted by update instead.
+    for (int k = 0; k < due; ++k)
+        --weight_[path[k]];
+    if (!update(path[due])) return false;
+    if (weight_[kRoot] > kMaxRootWeight) rebuild();
     return true;
 }
 
@@ -173,7 +161,7 @@ bool EriHuffmanTree::decodeLong(EriBitReader& bits, std::uint32_t& symbol, bool 
         if (bit > 0 || depth > kRoot) return false;
         index = code + (bit & 1);
         if (index < free_ || index >= kRoot) return false;
-        code = nodes_[index].code;
+        code = code_[index];
         if (code < 0) break;
     }
     if (!countLeaf(index)) return false;
@@ -184,27 +172,44 @@ bool EriHuffmanTree::decodeLong(EriBitReader& bits, std::uint32_t& symbol, bool 
 
 bool EriHuffmanTree::decode(EriBitReader& bits, std::uint32_t& symbol, bool gammaEscape) {
     if (empty()) return decodeNew(bits, symbol, gammaEscape);
-    std::int32_t code = nodes_[kRoot].code;
-    // Walk down on peeked bits, recording the path; a path longer than the
-    // peeked bits goes on bit by bit.
+    std::int32_t code = code_[kRoot];
+    // Walk down on peeked bits, recording the path and counting each node on
+    // it: while no node needs a swap, the climb of update would only add one
+    // at every level. due is the deepest level where a swap is due (the next
+    // node is not heavier) or where the parent disagrees with the path.
     std::uint16_t path[kMaxFastDepth];
     std::uint32_t window;
     const int valid = bits.peekBits(window);
     const std::uint32_t first = static_cast<std::uint32_t>(free_);
     const std::uint32_t span = static_cast<std::uint32_t>(kRoot - free_);
+    std::uint32_t above = kRoot;
     int depth = 0;
+    int due = -1;
     while (depth < valid) {
         // One unsigned comparison for free mark <= index < root.
         const std::uint32_t at = static_cast<std::uint32_t>(code) + (window >> 31);
         window <<= 1;
         if (at - first >= span) return false;
+        const std::uint16_t weight = weight_[at];
+        const bool settle = weight_[at + 1] <= weight || parent_[at] != above;
+        due = settle ? depth : due;
+        weight_[at] = static_cast<std::uint16_t>(weight + 1);
         path[depth++] = static_cast<std::uint16_t>(at);
-        code = nodes_[at].code;
+        above = at;
+        code = code_[at];
         if (code < 0) break;
     }
     bits.skipBits(depth);
-    if (code >= 0) return decodeLong(bits, symbol, gammaEscape, depth, code);
-    if (!countPath(path, depth)) return false;
+    if (code >= 0) {
+        for (int k = 0; k < depth; ++k)
+            --weight_[path[k]];
+        return decodeLong(bits, symbol, gammaEscape, depth, code);
+    }
+    if (due >= 0) {
+        if (!settlePath(path, due)) return false;
+    } else if (++weight_[kRoot] > kMaxRootWeight) {
+        rebuild();
+    }
     if (code == kEscapeCode) return decodeNew(bits, symbol, gammaEscape);
     symbol = static_cast<std::uint32_t>(code) & 0x7FFFFFFFu;
     return true;

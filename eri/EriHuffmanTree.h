@@ -37,7 +37,7 @@ public:
 
     // The empty tree.
     void clear();
-    bool empty() const { return nodes_[kRoot].code == kAbsent; }
+    bool empty() const { return code_[kRoot] == kAbsent; }
 
     // Decodes one symbol and adapts the tree. An escape reads 8 raw bits, or a
     // gamma code when gammaEscape is set (the run-length tree). False at the
@@ -49,16 +49,17 @@ public:
     // Weight of the leaf at index + 1, update, rebuild when the root is too heavy.
     bool countLeaf(int index);
 
-    const Node& node(int index) const { return nodes_[index]; }
+    Node node(int index) const { return {weight_[index], parent_[index], code_[index]}; }
     int freeMark() const { return free_; }
     std::uint16_t leafPosition(std::uint32_t symbol) const { return leafPositions_[symbol & 0xFF]; }
     std::uint16_t escapePosition() const { return escapePosition_; }
 
 private:
-    // Longest walk recorded for countPath: the bits one peek can hold.
+    // Longest walk decode records: the bits one peek can hold.
     static constexpr int kMaxFastDepth = 32;
-    // countLeaf for the leaf at the end of a recorded walk from the root.
-    bool countPath(const std::uint16_t* path, int depth);
+    // Finishes the count of a recorded walk that has added one to every node
+    // on its path, when a swap is due at level due.
+    PELO_COLD bool settlePath(const std::uint16_t* path, int due);
     // The rare ends of decode, kept out of its inlined body: an escape (or an
     // empty tree) reading the new symbol, and a walk longer than the peeked
     // bits going on bit by bit after depth levels.
@@ -70,7 +71,17 @@ private:
     void repoint(int index);
     void rebuild();
 
-    Node nodes_[kNodeCount];
+    void setNode(int index, std::uint16_t weight, std::uint16_t parent, std::int32_t code) {
+        weight_[index] = weight;
+        parent_[index] = parent;
+        code_[index] = code;
+    }
+
+    // One array per field: the walk down reads only codes, the climb mostly
+    // weights, so each stays dense in the cache across the 257 trees.
+    std::int32_t code_[kNodeCount];
+    std::uint16_t weight_[kNodeCount];
+    std::uint16_t parent_[kNodeCount];
     std::uint16_t leafPositions_[256];
     std::uint16_t escapePosition_;
     int free_;
