@@ -291,38 +291,35 @@ const EriDctTables& GetEriDctTables() {
     return store.tables;
 }
 
-bool EriInverseDctFour(float* blocks, int side) {
-    const EriDctTables& t = GetEriDctTables();
+namespace {
+
+// Runs transform.template operator()<N>() for the supported block sides.
+template <typename Transform> bool ForBlockSide(int side, Transform&& transform) {
     switch (side) {
     case 8:
-        Inverse2DFour<8>(blocks, t);
+        transform.template operator()<8>();
         return true;
     case 16:
-        Inverse2DFour<16>(blocks, t);
+        transform.template operator()<16>();
         return true;
     case 32:
-        Inverse2DFour<32>(blocks, t);
+        transform.template operator()<32>();
         return true;
     default:
         return false;
     }
 }
 
+} // namespace
+
+bool EriInverseDctFour(float* blocks, int side) {
+    const EriDctTables& t = GetEriDctTables();
+    return ForBlockSide(side, [&]<int N>() { Inverse2DFour<N>(blocks, t); });
+}
+
 bool EriInverseDct(float* block, int side) {
     const EriDctTables& t = GetEriDctTables();
-    switch (side) {
-    case 8:
-        Inverse2D<8>(block, t);
-        return true;
-    case 16:
-        Inverse2D<16>(block, t);
-        return true;
-    case 32:
-        Inverse2D<32>(block, t);
-        return true;
-    default:
-        return false;
-    }
+    return ForBlockSide(side, [&]<int N>() { Inverse2D<N>(block, t); });
 }
 
 } // namespace pelo
