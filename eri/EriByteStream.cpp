@@ -12,23 +12,32 @@ EriFileStream::~EriFileStream() {
     close();
 }
 
-bool EriFileStream::open(const std::string& path) {
+bool EriFileStream::open(const std::string& path, EriLoadStatus* status) {
     close();
-    do {
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) return false;
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    EriLoadStatus ignored;
+    EriLoadStatus& st = status ? *status : ignored;
+    auto refuse = [&](EriLoadResult result, int error) {
         close();
-        return false;
-    }
+        return st.fail(result, error ? EriSystemErrorText(error) : std::string());
+    };
+    // Non-blocking, so that opening a FIFO without a writer returns at once.
+    do {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0) return refuse(EriLoadResult::CannotOpen, errno);
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) return refuse(EriLoadResult::CannotOpen, errno);
+    if (!S_ISREG(info.st_mode)) return refuse(EriLoadResult::NotRegularFile, 0);
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return refuse(EriLoadResult::CannotOpen, errno);
     return true;
 }
 
 void EriFileStream::close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    error_ = 0;
 }
 
 std::size_t EriFileStream::read(void* buffer, std::size_t count) {
@@ -38,6 +47,7 @@ std::size_t EriFileStream::read(void* buffer, std::size_t count) {
     while (done < count) {
         const ssize_t n = ::read(fd_, out + done, count - done);
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && error_ == 0) error_ = errno;
         if (n <= 0) break;
         done += static_cast<std::size_t>(n);
     }

@@ -2,6 +2,8 @@
 // file and one over bytes in memory (tests and fuzzing).
 #pragma once
 
+#include "eri/EriLoadStatus.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -17,6 +19,8 @@ public:
     virtual std::uint64_t position() = 0;
     // Absolute position from the beginning.
     virtual void seek(std::uint64_t position) = 0;
+    // The errno of the first failed read, or 0; it stays set.
+    virtual int error() const { return 0; }
 };
 
 class EriFileStream final : public EriByteStream {
@@ -26,8 +30,10 @@ public:
     EriFileStream(const EriFileStream&) = delete;
     EriFileStream& operator=(const EriFileStream&) = delete;
 
-    // Closes any file held, then opens an existing file for reading.
-    bool open(const std::string& path);
+    // Closes any file held, then opens an existing regular file for reading;
+    // anything else (a FIFO, a device) is refused without blocking. Why it
+    // failed goes to status.
+    bool open(const std::string& path, EriLoadStatus* status = nullptr);
     void close();
     bool isOpen() const { return fd_ >= 0; }
 
@@ -35,9 +41,11 @@ public:
     std::uint64_t length() override;
     std::uint64_t position() override;
     void seek(std::uint64_t position) override;
+    int error() const override { return error_; }
 
 private:
     int fd_ = -1;
+    int error_ = 0;
 };
 
 // Reads from a borrowed buffer; the bytes must outlive the stream.

@@ -1,5 +1,6 @@
 #include "eri/EriImageDecoder.h"
 
+#include "eri/EriLoadStatus.h"
 #include "eri/EriLossyBlockWriters.h"
 #include "image/Allocation.h"
 
@@ -201,6 +202,30 @@ const char* EriInfoCheckText(EriInfoCheck check) {
         return "unsupported chroma sampling";
     }
     return "unknown";
+}
+
+std::string EriInfoCheckField(EriInfoCheck check, const EriImageInfo& info) {
+    switch (check) {
+    case EriInfoCheck::Ok:
+        return {};
+    case EriInfoCheck::UnknownTransformation:
+        return "transformation " + EriHexWord(info.transformation);
+    case EriInfoCheck::BadSymbolCoder:
+        return "symbol coder " + std::to_string(info.symbolCoder);
+    case EriInfoCheck::BadPixelFormat:
+        return "pixel format " + EriHexWord(info.pixelFormat);
+    case EriInfoCheck::BadCoderVersion:
+        return "coder version " + EriHexWord(info.coderVersion);
+    case EriInfoCheck::BadSize:
+        return "size " + std::to_string(info.width) + " x " + std::to_string(info.height);
+    case EriInfoCheck::BadBitsPerPixel:
+        return "bits per pixel " + std::to_string(info.bitsPerPixel);
+    case EriInfoCheck::BadBlockDegree:
+        return "block degree " + std::to_string(info.blockDegree);
+    case EriInfoCheck::BadChromaSampling:
+        return "chroma sampling " + EriHexWord(info.chromaSampling);
+    }
+    return {};
 }
 
 EriImageDecoder::EriImageDecoder() = default;

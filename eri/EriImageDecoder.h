@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace pelo {
 
@@ -55,6 +56,8 @@ enum class EriInfoCheck {
 };
 EriInfoCheck CheckEriImageInfo(const EriImageInfo& info);
 const char* EriInfoCheckText(EriInfoCheck check);
+// The field a check failed on, with the value info holds, e.g. "symbol coder 2".
+std::string EriInfoCheckField(EriInfoCheck check, const EriImageInfo& info);
 
 // Size limits: either side at most 2^20, at most 2^28 pixels.
 inline constexpr std::int64_t kEriMaxSide = std::int64_t{1} << 20;

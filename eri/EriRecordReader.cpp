@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace pelo {
 
@@ -84,14 +85,25 @@ void EriRecordReader::close() {
     frames_.clear();
 }
 
+bool EriRecordReader::fail(EriLoadResult result, std::string detail) {
+    if (const int e = error()) status_.fail(EriLoadResult::ReadError, EriSystemErrorText(e));
+    return status_.fail(result, std::move(detail));
+}
+
 bool EriRecordReader::open(EriByteStream& stream, int depth) {
     close();
     flags_ = 0;
+    status_.reset();
     stream_ = &stream;
     std::uint8_t preamble[kEriPreambleSize];
-    if (stream.read(preamble, sizeof preamble) != sizeof preamble) return false;
-    if (std::memcmp(preamble, kEriMagic, sizeof kEriMagic) != 0) return false;
-    if (Le32(preamble + 8) != kEriFileKind) return false;
+    const std::size_t n = stream.read(preamble, sizeof preamble);
+    // A file that is too short still shows whether it starts like an ERI file.
+    if (std::memcmp(preamble, kEriMagic, std::min(n, sizeof kEriMagic)) != 0)
+        return fail(EriLoadResult::NotEri);
+    if (n != sizeof preamble) return fail(EriLoadResult::TruncatedHeader);
+    if (Le32(preamble + 8) != kEriFileKind)
+        return fail(EriLoadResult::UnsupportedFormat,
+                    "file kind " + EriHexWord(Le32(preamble + 8)));
 
     EriRecordFrame root;
     root.start = stream.position();
@@ -103,11 +115,11 @@ bool EriRecordReader::open(EriByteStream& stream, int depth) {
     if (!readHeaderRecords()) return false;
     if (depth == kHeaders) return true;
 
-    if (!descend(kStreamId)) return false;
+    if (!descend(kStreamId)) return fail(EriLoadResult::NoImageFrame);
     if (depth == kStream) return true;
 
     for (;;) {
-        if (!descend()) return false;
+        if (!descend()) return fail(EriLoadResult::NoImageFrame);
         const EriRecordId& id = frames_.back().id;
         if (id == kImageFrameId) return true;
         if (id == kPaletteId) {
@@ -120,17 +132,19 @@ bool EriRecordReader::open(EriByteStream& stream, int depth) {
 }
 
 bool EriRecordReader::readHeaderRecords() {
-    if (!descend(kHeaderId)) return false;
-    if (!descend(kFileHeaderId)) return false;
+    if (!descend(kHeaderId) || !descend(kFileHeaderId)) return fail(EriLoadResult::TruncatedHeader);
     std::uint8_t header[sizeof(EriFileHeader)];
-    if (read(header, sizeof header) != sizeof header) return false;
+    if (read(header, sizeof header) != sizeof header) return fail(EriLoadResult::TruncatedHeader);
     ascend();
     fileHeader_.version = Le32(header);
     for (int i = 0; i < 4; ++i)
         fileHeader_.fields[i] = Le32(header + 4 + 4 * i);
     flags_ |= kEriHasFileHeader;
-    if (fileHeader_.version > kEriMaxFileVersion) return false;
+    if (fileHeader_.version > kEriMaxFileVersion)
+        return fail(EriLoadResult::UnsupportedFormat,
+                    "file version " + EriHexWord(fileHeader_.version));
 
+    bool cutShort = false; // an image information record ended early
     while (descend()) {
         const EriRecordId id = frames_.back().id;
         std::uint8_t info[sizeof(EriImageInfo)];
@@ -142,6 +156,7 @@ bool EriRecordReader::readHeaderRecords() {
             const std::size_t n = read(info, sizeof info);
             std::memcpy(&imageInfo_, info, n);
             if (n == sizeof info) flags_ |= kEriHasImageInfo;
+            cutShort |= n != sizeof info;
         } else if (id == kSoundInfoId) {
             if (read(soundInfo_, sizeof soundInfo_) == sizeof soundInfo_)
                 flags_ |= kEriHasSoundInfo;
@@ -153,7 +168,9 @@ bool EriRecordReader::readHeaderRecords() {
         ascend();
     }
     ascend();
-    return (flags_ & (kEriHasImageInfo | kEriHasSoundInfo)) != 0;
+    if ((flags_ & (kEriHasImageInfo | kEriHasSoundInfo)) == 0)
+        return fail(cutShort ? EriLoadResult::TruncatedHeader : EriLoadResult::NoImageInfo);
+    return true;
 }
 
 bool EriRecordReader::readText(std::string& text) {

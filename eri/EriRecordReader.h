@@ -58,7 +58,8 @@ public:
     EriRecordReader(const EriRecordReader&) = delete;
     EriRecordReader& operator=(const EriRecordReader&) = delete;
 
-    // The stream is borrowed and must outlive the reader's use.
+    // The stream is borrowed and must outlive the reader's use. On failure
+    // status() says why.
     bool open(EriByteStream& stream, int depth);
     // The next record inside the current one; with an id, others are skipped.
     bool descend(const EriRecordId* id = nullptr);
@@ -73,7 +74,10 @@ public:
     std::uint64_t length() override;
     std::uint64_t position() override;
     void seek(std::uint64_t position) override;
+    int error() const override { return stream_ ? stream_->error() : 0; }
 
+    // Why the last open failed; Ok after one that succeeded.
+    const EriLoadStatus& status() const { return status_; }
     std::uint32_t flags() const { return flags_; }
     const EriFileHeader& fileHeader() const { return fileHeader_; }
     const EriImageInfo& previewInfo() const { return previewInfo_; }
@@ -89,8 +93,11 @@ public:
 private:
     bool readHeaderRecords();
     bool readText(std::string& text);
+    // Records result (after a read error of the stream, which comes first).
+    bool fail(EriLoadResult result, std::string detail = {});
 
     EriByteStream* stream_ = nullptr;
+    EriLoadStatus status_;
     std::vector<EriRecordFrame> frames_;
     std::uint32_t flags_ = 0;
     EriFileHeader fileHeader_{};

@@ -9,22 +9,46 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
+#include <utility>
 
 namespace pelo {
 
-bool LoadEriImage(const std::string& path, PackedDibPtr& block) {
-    EriFileStream file;
-    if (!file.open(path)) return false;
-    return LoadEriImage(file, block);
+namespace {
+
+// The image information, checked before anything is allocated: the fields
+// the decoder accepts, then the size against the picture limit.
+bool CheckImageInfo(const EriRecordReader& records, EriLoadStatus& status) {
+    if ((records.flags() & kEriHasImageInfo) == 0) return status.fail(EriLoadResult::NoImageInfo);
+    const EriImageInfo& info = records.imageInfo();
+    const EriInfoCheck check = CheckEriImageInfo(info);
+    if (check != EriInfoCheck::Ok && check != EriInfoCheck::BadSize)
+        return status.fail(EriLoadResult::UnsupportedFormat, EriInfoCheckField(check, info));
+    const std::int64_t width = info.width;
+    const std::int64_t height = std::llabs(std::int64_t{info.height});
+    if (width < 1 || height < 1 || width > kEriMaxSide || height > kEriMaxSide)
+        return status.fail(EriLoadResult::InvalidSize,
+                           std::to_string(info.width) + " x " + std::to_string(info.height));
+    std::string problem = PictureSizeProblem(width, height);
+    if (!problem.empty()) return status.fail(EriLoadResult::TooLarge, std::move(problem));
+    if (check == EriInfoCheck::BadSize) // a limit raised past the decoder's own
+        return status.fail(EriLoadResult::TooLarge, "picture of " + std::to_string(width) + " x " +
+                                                        std::to_string(height) +
+                                                        " pixels exceeds the ERI limit of " +
+                                                        std::to_string(kEriMaxPixels) + " pixels");
+    return true;
 }
 
-bool LoadEriImage(EriByteStream& stream, PackedDibPtr& block) {
+bool Load(EriByteStream& stream, PackedDibPtr& block, EriLoadStatus& status) {
     EriRecordReader records;
-    if (!records.open(stream, EriRecordReader::kImageFrame)) return false;
+    if (!records.open(stream, EriRecordReader::kImageFrame))
+        return status.fail(records.status().result(), records.status().detail());
+    if (!CheckImageInfo(records, status)) return false;
     EriBitReader bits(records, EriBitReader::kDefaultBufferBytes);
     EriImageDecoder decoder;
     const EriImageInfo& info = records.imageInfo();
-    if (decoder.setup(info) != 0) return false;
+    // The information passed every check of set-up; only its buffers can fail.
+    if (decoder.setup(info) != 0) return status.fail(EriLoadResult::OutOfMemory);
 
     // setup has bounded the size: at most 2^28 pixels of 1 to 4 bytes.
     const int bitCount = static_cast<int>(info.bitsPerPixel);
@@ -33,7 +57,11 @@ bool LoadEriImage(EriByteStream& stream, PackedDibPtr& block) {
     const std::size_t stride =
         ((std::size_t(bitCount) * std::size_t(width)) / 8 + 3) & ~std::size_t{3};
     const auto pixelBytes = CheckedImageBytes(static_cast<std::int64_t>(stride), height, 1);
-    if (!pixelBytes) return false;
+    if (!pixelBytes)
+        return status.fail(EriLoadResult::TooLarge, "picture of " + std::to_string(width) + " x " +
+                                                        std::to_string(height) +
+                                                        " pixels exceeds the memory limit of " +
+                                                        std::to_string(MaxImageBytes()) + " bytes");
 
     // The pixels are decoded straight into the output block, zero-filled
     // first (pad bytes, and the fourth byte of 32-bit colour pixels). On a
@@ -42,9 +70,9 @@ bool LoadEriImage(EriByteStream& stream, PackedDibPtr& block) {
     const std::size_t total = kDibHeaderSize + tableBytes + *pixelBytes;
     if (!block) {
         block.reset(new (std::nothrow) PackedDib);
-        if (!block) return false;
+        if (!block) return status.fail(EriLoadResult::OutOfMemory);
     }
-    if (!block->Reserve(total)) return false;
+    if (!block->Reserve(total)) return status.fail(EriLoadResult::OutOfMemory);
     BitmapInfoHeader header;
     header.biWidth = width;
     header.biHeight = height;
@@ -63,7 +91,11 @@ bool LoadEriImage(EriByteStream& stream, PackedDibPtr& block) {
     target.height = height;
     target.bitsPerPixel = info.bitsPerPixel;
     target.stride = static_cast<std::ptrdiff_t>(stride);
-    if (decoder.decode(target, bits, false) != 0) return false;
+    if (decoder.decode(target, bits, false) != 0) {
+        if (const int e = stream.error())
+            return status.fail(EriLoadResult::ReadError, EriSystemErrorText(e));
+        return status.fail(EriLoadResult::DamagedData);
+    }
 
     // A 32-bit colour picture without an alpha channel is opaque; its fourth
     // byte would otherwise read as alpha 0 and make it fully transparent.
@@ -87,6 +119,31 @@ bool LoadEriImage(EriByteStream& stream, PackedDibPtr& block) {
         }
     }
     return true;
+}
+
+bool Report(bool loaded, const EriLoadStatus& status, std::string* reason) {
+    if (reason) {
+        if (loaded)
+            reason->clear();
+        else
+            *reason = EriLoadStatusText(status);
+    }
+    return loaded;
+}
+
+} // namespace
+
+bool LoadEriImage(const std::string& path, PackedDibPtr& block, std::string* reason) {
+    EriLoadStatus status;
+    EriFileStream file;
+    const bool loaded = file.open(path, &status) && Load(file, block, status);
+    return Report(loaded, status, reason);
+}
+
+bool LoadEriImage(EriByteStream& stream, PackedDibPtr& block, std::string* reason) {
+    EriLoadStatus status;
+    const bool loaded = Load(stream, block, status);
+    return Report(loaded, status, reason);
 }
 
 } // namespace pelo

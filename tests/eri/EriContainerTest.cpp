@@ -6,11 +6,18 @@
 #include "eri/EriImageDecoder.h"
 #include "eri/EriRecordReader.h"
 #include "eri/LoadEriImage.h"
+#include "image/Allocation.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 
+#include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace pelo;
 using namespace pelo::eritest;
@@ -272,8 +279,107 @@ TEST(EriLoader, ReadsFilesByPath) {
     EXPECT_EQ(dib->pixels()[0], 10);
     EXPECT_EQ(dib->pixels()[12], 1);
     EXPECT_EQ(dib->pixels()[9], 0); // padding
-    EXPECT_FALSE(LoadEriImage(dir.file("missing.eri"), dib));
-    EXPECT_FALSE(LoadEriImage(dir.path().string(), dib)); // a folder
+    std::string reason;
+    EXPECT_FALSE(LoadEriImage(dir.file("missing.eri"), dib, &reason));
+    EXPECT_EQ(reason, std::string("cannot open: ") + std::strerror(ENOENT));
+    EXPECT_FALSE(LoadEriImage(dir.path().string(), dib, &reason)); // a folder
+    EXPECT_EQ(reason, "not a regular file");
+}
+
+TEST(EriLoader, AFifoIsRefusedWithoutWaitingForAWriter) {
+    TempDir dir;
+    const std::string path = dir.file("pipe.eri");
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    std::string reason;
+    auto load = std::async(std::launch::async, [&] {
+        PackedDibPtr dib;
+        return LoadEriImage(path, dib, &reason);
+    });
+    if (load.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) {
+        // A writer releases the blocked open, so that the test still ends.
+        const int writer = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) ::close(writer);
+        load.wait();
+        FAIL() << "opening a FIFO waited for a writer";
+    }
+    EXPECT_FALSE(load.get());
+    EXPECT_EQ(reason, "not a regular file");
+}
+
+namespace {
+
+std::string LoadReason(const std::vector<std::uint8_t>& bytes, PackedDibPtr& dib) {
+    EriMemoryStream stream(bytes.data(), bytes.size());
+    std::string reason = "unset";
+    EXPECT_FALSE(LoadEriImage(stream, dib, &reason));
+    return reason;
+}
+
+std::string LoadReason(const std::vector<std::uint8_t>& bytes) {
+    PackedDibPtr dib;
+    return LoadReason(bytes, dib);
+}
+
+class PictureLimit {
+public:
+    explicit PictureLimit(std::uint64_t pixels) : saved_(MaxPicturePixels()) {
+        SetMaxPicturePixels(pixels);
+    }
+    ~PictureLimit() { SetMaxPicturePixels(saved_); }
+
+private:
+    std::uint64_t saved_;
+};
+
+} // namespace
+
+TEST(EriLoader, EachFailureNamesItsCause) {
+    EriEncodeOptions o;
+    EriTestPicture p{4, 5, kEriFormatGrey, 8, std::vector<std::uint8_t>(20, 9)};
+    const EriImageInfo info = MakeImageInfo(p, o);
+    const std::vector<std::uint8_t> frame = EncodeEriFrame(p, o);
+    const std::vector<std::uint8_t> good = MakeEriFile(info, frame);
+
+    const std::string text = "P5\n4 5\n255\n";
+    EXPECT_EQ(LoadReason({text.begin(), text.end()}), "not an ERI file");
+    // Cut inside the preamble, the file header and the image information.
+    for (std::size_t size : {40, 100, 150})
+        EXPECT_EQ(LoadReason({good.begin(), good.begin() + size}), "truncated ERI header") << size;
+    EriImageInfo coder = info;
+    coder.symbolCoder = 2;
+    EXPECT_EQ(LoadReason(MakeEriFile(coder, frame)),
+              "ERI header: unsupported format (symbol coder 2)");
+    EriImageInfo empty = info;
+    empty.width = 0;
+    EXPECT_EQ(LoadReason(MakeEriFile(empty, frame)), "ERI header: invalid size 0 x 5");
+    std::vector<std::uint8_t> badKind = frame;
+    badKind[0] = 3; // no such frame kind
+    EXPECT_EQ(LoadReason(MakeEriFile(info, badKind)), "damaged ERI image data");
+
+    EriMemoryStream stream(good.data(), good.size());
+    PackedDibPtr dib;
+    std::string reason = "stale";
+    EXPECT_TRUE(LoadEriImage(stream, dib, &reason));
+    EXPECT_EQ(reason, "");
+}
+
+TEST(EriLoader, TheDeclaredSizeMeetsThePictureLimitBeforeAnyAllocation) {
+    // 40000 x 40000 declared by a file of a few hundred bytes.
+    EriEncodeOptions o;
+    EriTestPicture p{20, 10, kEriFormatGrey, 8, std::vector<std::uint8_t>(200, 7)};
+    EriImageInfo huge = MakeImageInfo(p, o);
+    huge.width = huge.height = 40000;
+    const std::vector<std::uint8_t> frame = EncodeEriFrame(p, o);
+    PackedDibPtr dib;
+    const std::string limit = PictureSizeProblem(40000, 40000);
+    ASSERT_NE(limit, "");
+    EXPECT_EQ(LoadReason(MakeEriFile(huge, frame), dib), limit);
+    EXPECT_EQ(dib, nullptr);
+
+    // A lowered limit refuses a picture the decoder itself would take.
+    PictureLimit lowered(199);
+    EXPECT_EQ(LoadReason(MakeEriFile(MakeImageInfo(p, o), frame), dib), PictureSizeProblem(20, 10));
+    EXPECT_EQ(dib, nullptr);
 }
 
 TEST(EriImageDecoder, SetupAcceptsTheDescribedCombinations) {
