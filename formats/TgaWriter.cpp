@@ -85,17 +85,27 @@ int PackRunLength(const std::uint8_t* source, std::uint8_t* destination, int pix
     return produced;
 }
 
-int WriteTga(const ImageBuffer& image, const std::string& path, bool runLength) {
-    if (const int status = CheckRgbaBgra(image); status != kImageOk) return status;
-    if (image.width < 1 || image.height < 1 || image.width > 65535 || image.height > 65535)
-        return kTgaTooLarge;
+namespace {
 
-    AtomicFile file;
-    if (!file.Open(path)) return kFileNotFound;
+const char* RefusalReason(int result) {
+    switch (result) {
+    case kTgaWrongColourModel:
+        return "the image is not RGBA";
+    case kTgaWrongChannelSequence:
+        return "the image's channels are not in BGRA order";
+    case kTgaNoPixels:
+        return "the image has no pixels";
+    case kTgaTooLarge:
+        return "a side of the image is not 1..65535 pixels";
+    default:
+        return "the image cannot be written as TGA";
+    }
+}
 
+bool WriteTgaData(const ImageBuffer& image, AtomicFile& file, bool runLength) {
     std::uint8_t header[kTgaHeaderSize];
     BuildHeader(header, image.width, image.height, runLength);
-    if (!file.Write(header, sizeof header)) return file.errorCode();
+    if (!file.Write(header, sizeof header)) return false;
 
     const std::size_t rowBytes = 4 * static_cast<std::size_t>(image.width);
     std::uint64_t dataBytes = 0;
@@ -105,24 +115,40 @@ int WriteTga(const ImageBuffer& image, const std::string& path, bool runLength) 
         const std::uint8_t* row = image.pixel(0, y);
         if (runLength) {
             const int n = PackRunLength(row, scratch.data(), image.width, 4);
-            if (!file.Write(scratch.data(), static_cast<std::size_t>(n))) return file.errorCode();
+            if (!file.Write(scratch.data(), static_cast<std::size_t>(n))) return false;
             dataBytes += static_cast<std::uint64_t>(n);
         } else {
-            if (!file.Write(row, rowBytes)) return file.errorCode();
+            if (!file.Write(row, rowBytes)) return false;
             dataBytes += rowBytes;
         }
     }
 
     std::uint8_t extension[kTgaExtensionSize];
     BuildExtensionArea(extension);
-    if (!file.Write(extension, sizeof extension)) return file.errorCode();
+    if (!file.Write(extension, sizeof extension)) return false;
 
     std::uint8_t footer[kTgaFooterSize];
     BuildFooter(footer, static_cast<std::uint32_t>(kTgaHeaderSize + dataBytes));
-    if (!file.Write(footer, sizeof footer)) return file.errorCode();
+    return file.Write(footer, sizeof footer) && file.Commit();
+}
 
-    if (!file.Commit()) return file.errorCode();
-    return kTgaOk;
+} // namespace
+
+int WriteTga(const ImageBuffer& image, const std::string& path, bool runLength,
+             std::string* reason) {
+    int status = CheckRgbaBgra(image);
+    if (status == kImageOk &&
+        (image.width < 1 || image.height < 1 || image.width > 65535 || image.height > 65535))
+        status = kTgaTooLarge;
+    if (status != kImageOk) {
+        if (reason) *reason = RefusalReason(status);
+        return status;
+    }
+
+    AtomicFile file;
+    if (file.Open(path) && WriteTgaData(image, file, runLength)) return kTgaOk;
+    if (reason) *reason = file.reason();
+    return file.errorCode() ? file.errorCode() : kFileOtherError;
 }
 
 } // namespace pelo

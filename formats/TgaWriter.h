@@ -23,7 +23,9 @@ inline constexpr int kTgaFooterSize = 26;
 
 // Writes image to path (replacing it only when the whole file was written).
 // 0, or a TgaResult before any file is touched, or -100..-103 for file errors.
-int WriteTga(const ImageBuffer& image, const std::string& path, bool runLength);
+// On failure *reason, when given, receives a sentence saying why.
+int WriteTga(const ImageBuffer& image, const std::string& path, bool runLength,
+             std::string* reason = nullptr);
 
 // Packs one row of pixelCount pixels of bytesPerPixel (1..4) bytes into
 // destination, which must hold pixelCount * (bytesPerPixel + 1) bytes.

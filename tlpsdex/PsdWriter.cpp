@@ -130,6 +130,7 @@ bool WriteAll(int fd, const std::vector<std::uint8_t>& bytes) {
     while (n > 0) {
         const ssize_t put = ::write(fd, p, n);
         if (put < 0 && errno == EINTR) continue;
+        if (put == 0) errno = ENOSPC; // a regular file takes nothing only when the device is full
         if (put <= 0) return false;
         p += put;
         n -= static_cast<std::size_t>(put);
@@ -150,13 +151,16 @@ int Writer::Begin(const char* path, const std::int32_t* options) {
     matteMerged_ = opt[5] == 2;
 
     target_ = path;
-    // A unique name beside the target, created with the ordinary permissions.
+    // A short unique name in the target's folder, whatever the length of the
+    // target's name, created with the ordinary permissions.
     static std::atomic<unsigned> serial{0};
+    const std::size_t slash = target_.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
     for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-        char suffix[64];
-        std::snprintf(suffix, sizeof(suffix), ".%ld.%u.tmp", static_cast<long>(::getpid()),
+        char name[64];
+        std::snprintf(name, sizeof(name), ".pelo-%ld-p%u.tmp", static_cast<long>(::getpid()),
                       serial.fetch_add(1));
-        temp_ = target_ + suffix;
+        temp_ = folder + name;
         fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ < 0 && errno != EEXIST) break;
     }
@@ -313,18 +317,19 @@ int Writer::Finish() {
         Abandon();
         return TLPSD_E_MEMORY;
     }
-    const bool written = WriteAll(fd_, out) && ::fsync(fd_) == 0;
-    const bool closed = ::close(fd_) == 0;
+    // err keeps the failing call's errno for the caller.
+    int err = 0;
+    if (!WriteAll(fd_, out) || ::fsync(fd_) != 0) err = errno;
+    if (::close(fd_) != 0 && err == 0 && errno != EINTR) err = errno;
     fd_ = -1;
-    if (!written || !closed || std::rename(temp_.c_str(), target_.c_str()) != 0) {
-        ::unlink(temp_.c_str());
-        layers_.clear();
-        merged_.clear();
-        return TLPSD_E_READ;
-    }
+    if (err == 0 && std::rename(temp_.c_str(), target_.c_str()) != 0) err = errno;
+    if (err != 0) ::unlink(temp_.c_str());
+    std::vector<std::uint8_t>().swap(out);
     layers_.clear();
     merged_.clear();
-    return TLPSD_OK;
+    if (err == 0) return TLPSD_OK;
+    errno = err;
+    return TLPSD_E_READ;
 }
 
 void Writer::Abandon() {

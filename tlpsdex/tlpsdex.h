@@ -77,7 +77,9 @@ int32_t TlPsdLoad_GetImageInfo(TlPsdLayerInfo* info);
 int32_t TlPsdLoad_GetImage(int32_t index, void* buffer, size_t bufferBytes, const TlPsdRect* rect);
 
 int32_t TlPsdSave_Open(const char* path, int32_t mode, const int32_t* options);
-/* Writes the file (beside the target, then renamed over it) and ends the output. */
+/* Writes the file (beside the target, then renamed over it) and ends the output.
+ * On TLPSD_E_READ errno holds the error of the failing write, fsync, close or
+ * rename (e.g. ENOSPC), to be read right after the call. */
 int32_t TlPsdSave_Close(void);
 int32_t TlPsdSave_SetImage(const void* pixels, int32_t right, int32_t bottom);
 int32_t TlPsdSave_SetLayer(const void* pixels, const TlPsdLayerInfo* info);

@@ -1,14 +1,18 @@
 #include "formats/TgaWriter.h"
 
+#include "formats/AtomicFile.h"
 #include "samples/SpriteArt.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <system_error>
 #include <vector>
 
 namespace pelo {
@@ -84,6 +88,13 @@ TEST(PackRunLength, LongRawStretchesSplitAt128) {
 
 class TgaFile : public ::testing::Test {
 protected:
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            names.push_back(e.path().filename().string());
+        return names;
+    }
+
     test::TempDir dir;
 };
 
@@ -163,7 +174,37 @@ TEST_F(TgaFile, RefusalsTouchNoFile) {
 
 TEST_F(TgaFile, MissingFolderIsMinus100) {
     auto img = test::SolidImage(1, 1, 0, 0, 0, 0);
-    EXPECT_EQ(WriteTga(*img, dir.file("no/such/folder/x.tga"), true), -100);
+    std::string reason;
+    EXPECT_EQ(WriteTga(*img, dir.file("no/such/folder/x.tga"), true, &reason), -100);
+    EXPECT_EQ(reason, "cannot create the output file: " + std::generic_category().message(ENOENT));
+}
+
+TEST_F(TgaFile, LongestPossibleNameIsWritten) {
+    auto img = test::SolidImage(1, 1, 0, 0, 0, 0);
+    const std::string name = std::string(251, 'n') + ".tga";
+    ASSERT_EQ(name.size(), 255u);
+    std::string reason;
+    ASSERT_EQ(WriteTga(*img, dir.file(name), true, &reason), 0) << reason;
+    EXPECT_EQ(Entries(), std::vector<std::string>{name});
+}
+
+// A 64 KiB file system that the writer fills part-way; needs the right to mount.
+TEST_F(TgaFile, FullDiskIsReportedWithTheSystemsTextAndLeavesNoTemporary) {
+    const std::string small = dir.file("small");
+    std::filesystem::create_directory(small);
+    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs: " << std::strerror(errno);
+    auto img = samples::MakeSpriteSheet(256, 256, 3); // 256 KiB of plain rows
+    std::string reason;
+    const int rc = WriteTga(*img, small + "/full.tga", false, &reason);
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(small))
+        left.push_back(e.path().filename().string());
+    ::umount2(small.c_str(), MNT_DETACH);
+
+    EXPECT_EQ(rc, kFileOtherError);
+    EXPECT_EQ(reason, "cannot write the output file: No space left on device");
+    EXPECT_TRUE(left.empty()) << left.front();
 }
 
 TEST_F(TgaFile, FailedWriteKeepsTheExistingFileAndLeavesNoTemporary) {
@@ -178,16 +219,15 @@ TEST_F(TgaFile, FailedWriteKeepsTheExistingFileAndLeavesNoTemporary) {
     struct rlimit small = saved;
     small.rlim_cur = 1000;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const int rc = WriteTga(*img, path, false);
+    std::string reason;
+    const int rc = WriteTga(*img, path, false, &reason);
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
 
     EXPECT_EQ(rc, -103);
+    EXPECT_EQ(reason, "cannot write the output file: " + std::generic_category().message(EFBIG));
     EXPECT_EQ(ReadFileBytes(path), Bytes(100, 0x42));
-    int entries = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
-        ++entries;
-    EXPECT_EQ(entries, 1);
+    EXPECT_EQ(Entries(), std::vector<std::string>{"keep.tga"});
 }
 
 TEST_F(TgaFile, IndependentReaderSeesIdenticalPixels) {

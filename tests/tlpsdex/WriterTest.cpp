@@ -5,6 +5,8 @@
 #include "tests/tlpsdex/PsdTool.h"
 #include "tlpsdex/tlpsdex.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 namespace {
@@ -210,6 +213,47 @@ TEST(PsdWriter, FailuresLeaveNoFile) {
         ++entries;
     EXPECT_EQ(entries, 0u);
     EXPECT_EQ(TlPsdSave_Open(path.c_str(), 999, kOptions), TLPSD_E_ARGUMENT);
+}
+
+TEST(PsdWriter, LongestPossibleNameIsWritten) {
+    pelo::test::TempDir dir;
+    const std::string name = std::string(251, 'n') + ".psd";
+    ASSERT_EQ(Write(dir.file(name), SampleDoc()), 0);
+    EXPECT_TRUE(std::filesystem::exists(dir.file(name)));
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
+        ++entries;
+    EXPECT_EQ(entries, 1u);
+}
+
+TEST(PsdWriter, FailedWriteLeavesErrnoAndNoTemporary) {
+    pelo::test::TempDir dir;
+    const std::string path = dir.file("keep.psd");
+    pelo::test::WriteFileBytes(path, Pixels(10, 0x42));
+    Doc d = SampleDoc();
+    d.width = d.height = 100;
+    d.merged = Gradient(100, 100);
+
+    // Limit the file size so that the write fails part-way (EFBIG).
+    rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    errno = 0;
+    const int rc = Write(path, d);
+    const int err = errno;
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+
+    EXPECT_EQ(rc, TLPSD_E_READ);
+    EXPECT_EQ(err, EFBIG);
+    EXPECT_EQ(pelo::test::ReadFileBytes(path), Pixels(10, 0x42));
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
+        ++entries;
+    EXPECT_EQ(entries, 1u);
 }
 
 TEST(PsdClip, UnderScanClipsAndMovesPixelsToTheStart) {
