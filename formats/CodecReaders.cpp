@@ -4,6 +4,7 @@
 
 #include "image/Allocation.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -13,6 +14,10 @@ namespace {
 
 unsigned Le16(const std::uint8_t* p) {
     return p[0] | (unsigned{p[1]} << 8);
+}
+std::uint32_t Le32(const std::uint8_t* p) {
+    return p[0] | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
+           (std::uint32_t{p[3]} << 24);
 }
 std::uint32_t Be32(const std::uint8_t* p) {
     return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
@@ -165,7 +170,198 @@ bool DecodeTga(const std::uint8_t* data, std::size_t size, PackedDibPtr& block,
     return true;
 }
 
+namespace {
+
+// BMP (a bitmap with its file header), as Qt's decoder reads it: info
+// header, bit masks and colour table from 14 + header size on, pixel rows
+// from bfOffBits (or straight after the tables when bfOffBits points into
+// them). Qt returns a picture with blank rows for a file that ends early.
+bool CheckBmp(const std::uint8_t* data, std::size_t size, std::string& error) {
+    auto cut = [&error](const char* what, std::uint64_t have, std::uint64_t need) {
+        error = "truncated BMP: " + std::to_string(have) + " of " + std::to_string(need) + " " +
+                what + " bytes";
+        return false;
+    };
+    auto fail = [&error](const std::string& why) {
+        error = why;
+        return false;
+    };
+    auto damaged = [&fail](const std::string& why) { return fail("damaged BMP: " + why); };
+    constexpr std::size_t kFileHeader = 14;
+    if (size < kFileHeader + 4) return cut("header", size, kFileHeader + 4);
+    const std::uint32_t offBits = Le32(data + 10);
+    const std::uint32_t infoSize = Le32(data + 14);
+    // 12: core header; 40: basic; 52, 56: with RGB(A) masks; 64: extended core;
+    // 108, 124: with colour space and profile.
+    switch (infoSize) {
+    case 12:
+    case 40:
+    case 52:
+    case 56:
+    case 64:
+    case 108:
+    case 124:
+        break;
+    default:
+        return fail("unsupported BMP info header of " + std::to_string(infoSize) + " bytes");
+    }
+    if (size - kFileHeader < infoSize) return cut("info header", size - kFileHeader, infoSize);
+
+    const bool core = infoSize == 12;
+    std::int64_t width, height;
+    unsigned bits;
+    std::uint32_t compression = 0, coloursUsed = 0;
+    if (core) {
+        // Qt reads the core header's sides as signed 16-bit numbers.
+        width = static_cast<std::int16_t>(Le16(data + 18));
+        height = static_cast<std::int16_t>(Le16(data + 20));
+        bits = Le16(data + 24);
+    } else {
+        width = static_cast<std::int32_t>(Le32(data + 18));
+        height = static_cast<std::int32_t>(Le32(data + 22));
+        bits = Le16(data + 28);
+        compression = Le32(data + 30);
+        coloursUsed = Le32(data + 46);
+    }
+    constexpr std::uint32_t kRgb = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3;
+    const bool known =
+        (bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32) &&
+        (compression == kRgb || (compression == kRle8 && bits == 8) ||
+         (compression == kRle4 && bits == 4) ||
+         (compression == kBitFields && (bits == 16 || bits == 32)));
+    if (!known)
+        return fail("unsupported BMP layout (" + std::to_string(bits) + " bits, compression " +
+                    std::to_string(compression) + ")");
+    if (width < 1 || height == 0)
+        return damaged("no pixels (" + std::to_string(width) + " x " + std::to_string(height) +
+                       ")");
+    const std::uint64_t rows = static_cast<std::uint64_t>(height < 0 ? -height : height);
+
+    // Tables after the info header: the three masks of a bit-field picture
+    // whose header does not hold them, then the colour table of a picture
+    // of at most 8 bits.
+    const bool masksInHeader = infoSize == 52 || infoSize == 56 || infoSize >= 108;
+    std::uint64_t tables = 0;
+    if (compression == kBitFields && !masksInHeader) tables += 12;
+    if (bits <= 8) {
+        const std::uint64_t colours = coloursUsed ? coloursUsed : std::uint64_t{1} << bits;
+        if (colours > 256)
+            return damaged("colour table of " + std::to_string(colours) + " entries");
+        tables += colours * (core ? 3 : 4);
+    }
+    const std::uint64_t tablesAt = kFileHeader + infoSize;
+    if (size - tablesAt < tables) return cut("colour table", size - tablesAt, tables);
+    if (offBits > size)
+        return fail("truncated BMP: pixel data offset " + std::to_string(offBits) +
+                    " lies past the end of the " + std::to_string(size) + "-byte file");
+    const std::uint64_t start = std::max<std::uint64_t>(offBits, tablesAt + tables);
+    const std::uint64_t present = size - start;
+
+    if (compression == kRle8 || compression == kRle4) {
+        // Pairs of count and value or of 0 and an escape: 0 ends a row,
+        // 1 ends the picture, 2 moves by the two bytes that follow, 3 to 255
+        // copy that many pixels, padded to a whole 16-bit word.
+        static const char kNoEnd[] =
+            "truncated BMP: run-length data ends before its end-of-bitmap marker";
+        std::uint64_t at = start;
+        while (true) {
+            if (size - at < 2) return fail(kNoEnd);
+            const unsigned count = data[at], code = data[at + 1];
+            at += 2;
+            if (count != 0 || code == 0) continue;
+            if (code == 1) return true;
+            std::uint64_t skip = 2; // the move
+            if (code > 2) {
+                skip = compression == kRle8 ? code : (code + 1) / 2;
+                skip += skip & 1;
+            }
+            if (size - at < skip) return fail(kNoEnd);
+            at += skip;
+        }
+    }
+
+    // Rows of whole 32-bit words; width < 2^31 and bits <= 32 keep every
+    // step in range, the checks guard the reasoning.
+    std::uint64_t rowBits = 0, pixelBytes = 0;
+    if (__builtin_mul_overflow(static_cast<std::uint64_t>(width), std::uint64_t{bits}, &rowBits) ||
+        __builtin_mul_overflow((rowBits + 31) / 32 * 4, rows, &pixelBytes))
+        return damaged("pixel array larger than any file");
+    if (present < pixelBytes) return cut("pixel", present, pixelBytes);
+    return true;
+}
+
+// GIF: header, logical screen and global colour table, then extensions and
+// images (descriptor, local colour table, LZW code size, data sub-blocks)
+// up to the trailer. Qt's decoder shows whatever part of a frame arrived.
+bool CheckGif(const std::uint8_t* data, std::size_t size, std::string& error) {
+    auto fail = [&error](const std::string& why) {
+        error = why;
+        return false;
+    };
+    auto cut = [&fail](const std::string& what, std::size_t have, std::size_t need) {
+        return fail("truncated GIF: " + std::to_string(have) + " of " + std::to_string(need) + " " +
+                    what + " bytes");
+    };
+    // Signature and logical screen descriptor.
+    constexpr std::size_t kHeader = 13;
+    if (size < kHeader) return cut("header", size, kHeader);
+    auto colourTable = [](unsigned flags) -> std::size_t {
+        return (flags & 0x80) ? std::size_t{3} << ((flags & 7) + 1) : 0;
+    };
+    std::size_t at = kHeader;
+    if (size - at < colourTable(data[10]))
+        return cut("global colour table", size - at, colourTable(data[10]));
+    at += colourTable(data[10]);
+    // A chain of sub-blocks, each a length byte and that many bytes, ended
+    // by a zero length.
+    auto skipSubBlocks = [&]() {
+        while (at < size) {
+            const std::size_t length = data[at++];
+            if (length == 0) return true;
+            if (size - at < length) return false;
+            at += length;
+        }
+        return false;
+    };
+    unsigned frames = 0;
+    while (true) {
+        if (at >= size)
+            return fail(frames ? "truncated GIF: no trailer after the last frame"
+                               : "truncated GIF: no picture before the end of the file");
+        const std::size_t blockAt = at;
+        const unsigned introducer = data[at++];
+        if (introducer == 0x3B) {
+            if (frames == 0) return fail("GIF holds no picture");
+            return true;
+        }
+        if (introducer == 0x21) {
+            ++at; // the label
+            if (at > size || !skipSubBlocks())
+                return fail("truncated GIF: extension block at byte " + std::to_string(blockAt) +
+                            " cut short");
+        } else if (introducer == 0x2C) {
+            const std::string frame = "frame " + std::to_string(frames + 1);
+            if (size - at < 9) return cut("image descriptor of " + frame, size - at, 9);
+            const std::size_t table = colourTable(data[at + 8]);
+            at += 9;
+            if (size - at < table) return cut("local colour table of " + frame, size - at, table);
+            at += table + 1; // and the LZW code size
+            if (at > size || !skipSubBlocks())
+                return fail("truncated GIF: image data of " + frame + " cut short");
+            ++frames;
+        } else {
+            return fail("damaged GIF: unknown block type " + std::to_string(introducer) +
+                        " at byte " + std::to_string(blockAt));
+        }
+    }
+}
+
+} // namespace
+
 bool CheckComplete(const std::uint8_t* data, std::size_t size, std::string& error) {
+    if (size >= 2 && data[0] == 'B' && data[1] == 'M') return CheckBmp(data, size, error);
+    if (size >= 6 && (std::memcmp(data, "GIF87a", 6) == 0 || std::memcmp(data, "GIF89a", 6) == 0))
+        return CheckGif(data, size, error);
     static const std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     if (size >= 8 && std::memcmp(data, kPngSignature, 8) == 0) {
         std::size_t at = 8;

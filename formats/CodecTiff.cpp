@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <tiffio.h>
 #include <vector>
 
@@ -19,7 +21,6 @@ struct Memory {
     const std::uint8_t* data;
     std::size_t size;
     std::size_t at = 0;
-    std::string message;
 };
 
 tsize_t ReadProc(thandle_t h, tdata_t buffer, tsize_t n) {
@@ -48,17 +49,49 @@ toff_t SizeProc(thandle_t h) {
     return static_cast<Memory*>(h)->size;
 }
 
-int OnError(TIFF*, void* user, const char*, const char* format, va_list args) {
-    auto* m = static_cast<Memory*>(user);
-    if (m->message.empty()) {
-        char text[256];
-        std::vsnprintf(text, sizeof text, format, args);
-        m->message = text;
-    }
-    return 1; // handled: nothing reaches stderr
+// libtiff reports through handlers that print to stderr unless replaced,
+// and Qt's TIFF decoder (which takes the layouts DecodeTiff leaves to it)
+// opens files without handlers of its own. Ours keep the first error of the
+// calling thread for the decode in progress and drop warnings; the files of
+// a batch are decoded on several threads at once.
+thread_local std::string tiffMessage;
+
+void KeepMessage(const char* format, va_list args) {
+    if (!tiffMessage.empty()) return;
+    char text[256];
+    std::vsnprintf(text, sizeof text, format, args);
+    tiffMessage = text;
 }
-int OnWarning(TIFF*, void*, const char*, const char*, va_list) {
+void OnError(const char*, const char* format, va_list args) {
+    KeepMessage(format, args);
+}
+void OnWarning(const char*, const char*, va_list) {}
+// The same for one open file, in case another part of the process replaces
+// the process-wide handlers.
+int OnFileError(TIFF*, void*, const char*, const char* format, va_list args) {
+    KeepMessage(format, args);
+    return 1; // handled: the process-wide handler is not called
+}
+int OnFileWarning(TIFF*, void*, const char*, const char*, va_list) {
     return 1;
+}
+
+void InstallHandlers() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        TIFFSetErrorHandler(OnError);
+        TIFFSetWarningHandler(OnWarning);
+        TIFFSetErrorHandlerExt(nullptr);
+        TIFFSetWarningHandlerExt(nullptr);
+    });
+}
+
+// At start-up, so that a TIFF drawn by the SVG renderer or read before the
+// first DecodeTiff is covered as well.
+const bool kHandlersInstalled = (InstallHandlers(), true);
+
+std::string TiffReason(const char* otherwise) {
+    return tiffMessage.empty() ? otherwise : "TIFF: " + tiffMessage;
 }
 
 struct TiffClose {
@@ -75,12 +108,14 @@ TiffDecode DecodeTiff(const std::uint8_t* data, std::size_t size, PackedDibPtr& 
     const bool little =
         size >= 4 && data[0] == 'I' && data[1] == 'I' && data[2] == 42 && data[3] == 0;
     const bool big = size >= 4 && data[0] == 'M' && data[1] == 'M' && data[2] == 0 && data[3] == 42;
+    InstallHandlers(); // done at start-up already; kept for callers during static initialisation
+    tiffMessage.clear();
     if (!little && !big) return TiffDecode::NotHandled;
-    Memory memory{data, size, 0, {}};
+    Memory memory{data, size, 0};
     std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
     if (!options) return TiffDecode::NotHandled;
-    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnError, &memory);
-    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnWarning, &memory);
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnFileError, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnFileWarning, nullptr);
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(std::min<std::size_t>(
                                                            MaxImageBytes(), std::size_t{1} << 40)));
     std::unique_ptr<TIFF, TiffClose> tiff(
@@ -88,7 +123,7 @@ TiffDecode DecodeTiff(const std::uint8_t* data, std::size_t size, PackedDibPtr& 
                           SizeProc, nullptr, nullptr, options.get()));
     if (!tiff) {
         // Qt's decoder sits on the same library and would fail the same way.
-        error = memory.message.empty() ? "cannot read the TIFF file" : "TIFF: " + memory.message;
+        error = TiffReason("cannot read the TIFF file");
         return TiffDecode::Failed;
     }
 
@@ -131,7 +166,7 @@ TiffDecode DecodeTiff(const std::uint8_t* data, std::size_t size, PackedDibPtr& 
     }
     for (std::uint32_t y = 0; y < height; ++y) {
         if (TIFFReadScanline(tiff.get(), line.data(), y, 0) < 0) {
-            error = memory.message.empty() ? "truncated TIFF file" : "TIFF: " + memory.message;
+            error = TiffReason("truncated TIFF file");
             PrepareDib32(*block, 0, 0);
             return TiffDecode::Failed;
         }

@@ -1,0 +1,49 @@
+// Damaged files kept forever: every file in tests/crashers/bmp and
+// tests/crashers/gif was once converted (Qt's decoders return what part of
+// the picture arrived), and each must now be refused: a 0 x 0 block and a
+// reason. Not crashing is not enough.
+#include "formats/Codec.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace pelo {
+namespace {
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> files;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::string(PELO_SOURCE_DIR) + "/" + folder))
+        if (entry.is_regular_file()) files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+void ExpectEveryFileRefused(const std::string& folder) {
+    const auto files = FilesIn(folder);
+    ASSERT_FALSE(files.empty()) << folder;
+    for (const std::string& path : files) {
+        SCOPED_TRACE(path);
+        PackedDibPtr block;
+        std::string error;
+        ASSERT_TRUE(LoadCodecImage(path, block, CodecDrawing::Raster, &error));
+        ASSERT_TRUE(block);
+        EXPECT_EQ(block->header().biWidth, 0) << "accepted";
+        EXPECT_EQ(block->header().biHeight, 0) << "accepted";
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(CodecCrashers, EveryKeptBmpIsRefused) {
+    ExpectEveryFileRefused("tests/crashers/bmp");
+}
+
+TEST(CodecCrashers, EveryKeptGifIsRefused) {
+    ExpectEveryFileRefused("tests/crashers/gif");
+}
+
+} // namespace
+} // namespace pelo
