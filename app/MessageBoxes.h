@@ -14,6 +14,10 @@ inline constexpr const char* kAppName = "Pelo";
 void ShowMessageBox(QWidget* parent, const QString& text,
                     QMessageBox::Icon icon = QMessageBox::NoIcon);
 
+// A question with Yes and No; true only when Yes was pressed (closing the
+// box answers No).
+bool AskYesNo(QWidget* parent, const QString& text);
+
 // What the per-file operations report, shown in a box over the dialog.
 class DialogMessageSink : public MessageSink {
 public:

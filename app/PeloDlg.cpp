@@ -7,7 +7,9 @@
 #include "app/MessageBoxes.h"
 #include "app/PeloApp.h"
 #include "app/Resources.h"
-#include "cli/BatchFiles.h"
+#include "pipeline/BatchFiles.h"
+#include "pipeline/BatchRunner.h"
+#include "pipeline/FileKinds.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -244,12 +246,55 @@ void CPeloDlg::accept() {
     BatchRun();
 }
 
-void CPeloDlg::RunEntry(bool layered, const std::string& inputPath, const std::string& outputPath) {
-    if (layered)
-        session_.ProcessLayeredPsd(inputPath, outputPath);
-    else
-        session_.ProcessFile(inputPath, outputPath);
-}
+namespace {
+
+// Moves the bar as files end and gathers what failed, for the box after
+// "完了".
+class DialogRunObserver : public BatchObserver {
+public:
+    DialogRunObserver(CPeloDlg& dialog, QProgressBar& progress, std::size_t skipped)
+        : dialog_(dialog), progress_(progress), done_(static_cast<int>(skipped)) {}
+
+    void FileFinished(std::size_t, const BatchEntry& entry, const Status& status) override {
+        // Entries left by a stopped run move the bar only when it fills at
+        // the end.
+        if (status.code == StatusCode::Stopped) return;
+        if (!status.ok()) {
+            failures_ += QString::fromStdString(std::string(FileName(entry.input))) + ": " +
+                         QString::fromStdString(status.reason) + "\n";
+            ++failed_;
+        }
+        progress_.setValue(++done_);
+        progress_.repaint(); // the run holds the event loop; show the step now
+        dialog_.UpdateData(false);
+    }
+
+    void RunAborted(std::exception_ptr error) override {
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::bad_alloc&) {
+            ShowMessageBox(&dialog_, QStringLiteral("メモリが不足しています。"),
+                           QMessageBox::Warning);
+        } catch (const std::exception& e) {
+            ShowMessageBox(&dialog_, QString::fromLocal8Bit(e.what()), QMessageBox::Warning);
+        } catch (...) {
+            ShowMessageBox(&dialog_, QStringLiteral("不明なエラーが発生しました。"),
+                           QMessageBox::Warning);
+        }
+    }
+
+    int failed() const { return failed_; }
+    const QString& failures() const { return failures_; }
+
+private:
+    CPeloDlg& dialog_;
+    QProgressBar& progress_;
+    int done_;
+    int failed_ = 0;
+    QString failures_;
+};
+
+} // namespace
 
 void CPeloDlg::BatchRun() {
     UpdateData(true);
@@ -258,45 +303,55 @@ void CPeloDlg::BatchRun() {
     progress_->setValue(0);
     UpdateData(false);
 
-    session_.settings = state_.settings;
-    session_.sink = &sink_;
-    session_.BeginRun();
-    for (int i = 0; i < count; ++i) {
+    // A format typed by hand names no output, and a sub-folder of the list
+    // is no file: such entries are passed over.
+    std::vector<BatchEntry> entries;
+    const std::string pattern = SelectedPattern(outputTypes_);
+    for (int i = 0; i < count && !pattern.empty(); ++i) {
         const std::string entry = ListEntry(i);
-        const std::string pattern = SelectedPattern(outputTypes_);
-        // A format typed by hand names no output: the entry is passed over.
-        if (!pattern.empty()) {
-            const std::string inputPath = FormInputPath(state_.inputFolder, entry);
-            const std::string outputPath = FormOutputPath(state_.outputFolder, entry, pattern);
-            try {
-                const bool layered = IsLayeredPsdPair(inputPath, outputPath);
-                if (runEntry_)
-                    runEntry_(layered, inputPath, outputPath);
-                else
-                    RunEntry(layered, inputPath, outputPath);
-            } catch (const std::bad_alloc&) {
-                ShowMessageBox(this, QStringLiteral("メモリが不足しています。"),
-                               QMessageBox::Warning);
-                break;
-            } catch (const std::exception& e) {
-                ShowMessageBox(this, QString::fromLocal8Bit(e.what()), QMessageBox::Warning);
-                break;
-            } catch (...) {
-                ShowMessageBox(this, QStringLiteral("不明なエラーが発生しました。"),
-                               QMessageBox::Warning);
-                break;
-            }
-        }
-        progress_->setValue(i + 1);
-        progress_->repaint(); // the run holds the event loop; show the step now
-        UpdateData(false);
+        if (IsFolderEntry(state_.inputFolder, entry)) continue;
+        entries.push_back({FormInputPath(state_.inputFolder, entry),
+                           FormOutputPath(state_.outputFolder, entry, pattern)});
     }
-    session_.EndRun();
+
+    BatchOptions options;
+    options.settings = state_.settings;
+    options.sink = &sink_;
+    options.session = &session_;
+    if (runEntry_)
+        options.process = [this](ConversionSession&, bool layered, const std::string& in,
+                                 const std::string& out) {
+            runEntry_(layered, in, out);
+            return Status{};
+        };
+    // Replacing inputs needs a word from the user; No runs nothing.
+    if (const std::size_t replaced = PlanBatch(entries, false).wouldReplace; replaced > 0) {
+        const QString question =
+            QStringLiteral(
+                "出力先が入力元と同じため、%1 個の入力ファイルが変換結果で置き換えられます。"
+                "置き換えますか？")
+                .arg(replaced);
+        if (!AskYesNo(this, question)) {
+            progress_->setValue(0);
+            UpdateData(false);
+            return;
+        }
+        options.inPlace = true;
+    }
+
+    DialogRunObserver observer(*this, *progress_, static_cast<std::size_t>(count) - entries.size());
+    RunBatch(entries, options, observer);
 
     progress_->setValue(count);
     progress_->repaint();
     UpdateData(false);
     ShowMessageBox(this, QStringLiteral("完了"), QMessageBox::Warning);
+    if (observer.failed() > 0)
+        ShowMessageBox(
+            this,
+            QStringLiteral("%1 個のファイルを変換できませんでした。\n\n").arg(observer.failed()) +
+                observer.failures(),
+            QMessageBox::Warning);
     progress_->setValue(0);
     UpdateData(false);
 }

@@ -5,7 +5,7 @@
 #include "app/FormatLists.h"
 #include "app/MessageBoxes.h"
 #include "app/settings/SettingsStore.h"
-#include "image/ConversionSession.h"
+#include "pipeline/ConversionSession.h"
 
 #include <QDialog>
 #include <functional>
@@ -78,7 +78,6 @@ private:
     std::string SelectedPattern(const QComboBox* list) const;
     void AddListEntry(const std::string& entry);
     std::string ListEntry(int row) const;
-    void RunEntry(bool layered, const std::string& inputPath, const std::string& outputPath);
 
     CPeloApp& app_;
     std::function<CodecFormats()> codec_;

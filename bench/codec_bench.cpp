@@ -4,6 +4,7 @@
 #include "formats/Codec.h"
 #include "formats/SaveDispatch.h"
 #include "formats/TgaWriter.h"
+#include "pipeline/FileKinds.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -47,7 +48,7 @@ void BM_LoadTgaBaseline(benchmark::State& state) {
     pelo::WriteTga(Sheet(), path, true);
     pelo::PackedDibPtr block;
     for (auto _ : state) {
-        pelo::LoadCodecImage(path, block, pelo::kMetafileWidth, pelo::kMetafileHeight);
+        pelo::LoadCodecImage(path, block);
         benchmark::DoNotOptimize(block->pixels());
     }
     std::filesystem::remove(path);
@@ -61,7 +62,7 @@ void BM_LoadPng(benchmark::State& state) {
     pelo::SaveCodecImage(path, source);
     pelo::PackedDibPtr block;
     for (auto _ : state) {
-        pelo::LoadCodecImage(path, block, pelo::kMetafileWidth, pelo::kMetafileHeight);
+        pelo::LoadCodecImage(path, block);
         benchmark::DoNotOptimize(block->pixels());
     }
     std::filesystem::remove(path);
@@ -74,7 +75,8 @@ void BM_SaveImageFile(benchmark::State& state) {
     pelo::PackedDibPtr block;
     pelo::PsdState psd;
     for (auto _ : state)
-        benchmark::DoNotOptimize(pelo::SaveImageFile(Sheet(), path, block, psd));
+        benchmark::DoNotOptimize(
+            pelo::SaveImageFile(Sheet(), path, pelo::WriterFor(path), block, psd));
     std::filesystem::remove(path);
     state.SetLabel(kExtensions[state.range(0)]);
 }

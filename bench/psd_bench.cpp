@@ -3,7 +3,7 @@
 // layer), and the flat load of the pipeline, which adds the alpha union.
 // The baseline is copying the same pixels once, the least any reader does.
 #include "formats/PsdLibrary.h"
-#include "image/ConversionSession.h"
+#include "pipeline/ConversionSession.h"
 #include "samples/SpriteArt.h"
 
 #include <benchmark/benchmark.h>

@@ -1,26 +1,28 @@
 // pelo-batch: the batch run from the command line, one file or a folder.
 #include "app/settings/SettingsStore.h"
-#include "cli/BatchFiles.h"
+#include "formats/AtomicFile.h"
 #include "formats/Codec.h"
 #include "formats/PsdLibrary.h"
-#include "image/ConversionSession.h"
+#include "image/Allocation.h"
 #include "image/PathText.h"
+#include "pipeline/BatchFiles.h"
+#include "pipeline/BatchRunner.h"
 
 #include <CLI/CLI.hpp>
 #include <QGuiApplication>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <malloc.h>
-#include <map>
 #include <mutex>
-#include <numeric>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -29,15 +31,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-
-struct Entry {
-    Entry(std::string in, std::string out) : input(std::move(in)), output(std::move(out)) {}
-    std::string input;
-    std::string output;
-    bool done = false;
-    bool ok = false;
-    std::string reason;
-};
 
 std::vector<std::string> SortedPatterns(std::vector<std::string> list) {
     pelo::SortFileList(list);
@@ -151,96 +144,41 @@ private:
     Clock::time_point lastDraw_{};
 };
 
-class ConsoleSink : public pelo::MessageSink {
+// The bar follows the runner's reports.
+class ConsoleObserver : public pelo::BatchObserver {
 public:
-    explicit ConsoleSink(Console& console) : console_(console) {}
-    void ShowMessage(const std::string& text) override { console_.Message(text); }
+    explicit ConsoleObserver(Console& console) : console_(console) {}
+    void FileStarted(std::size_t, const pelo::BatchEntry& entry) override {
+        console_.Started(entry.input);
+    }
+    void FileFinished(std::size_t, const pelo::BatchEntry&, const pelo::Status&) override {
+        console_.Finished();
+    }
 
 private:
     Console& console_;
 };
 
-// Entries that share an input or output path go to one unit and are done in
-// list order by one worker, so that any number of workers writes the same
-// bytes as one.
-std::vector<std::vector<std::size_t>> GroupEntries(const std::vector<Entry>& entries) {
-    std::vector<std::size_t> parent(entries.size());
-    std::iota(parent.begin(), parent.end(), 0);
-    auto root = [&parent](std::size_t i) {
-        while (parent[i] != i)
-            i = parent[i] = parent[parent[i]];
-        return i;
-    };
-    std::map<std::string, std::size_t> owner;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        for (const std::string* path : {&entries[i].input, &entries[i].output}) {
-            auto [it, fresh] = owner.emplace(*path, i);
-            if (!fresh) {
-                const std::size_t a = root(it->second), b = root(i);
-                parent[std::max(a, b)] = std::min(a, b);
-            }
-        }
+// The first SIGINT or SIGTERM lets the files in progress finish and starts
+// no new one; a second removes the temporaries still open and ends at once.
+std::atomic<bool> gStop{false};
+volatile std::sig_atomic_t gSignal = 0;
+
+extern "C" void OnStopSignal(int signal) {
+    if (gSignal != 0) {
+        pelo::RemovePendingTemporaries();
+        ::_exit(128 + signal);
     }
-    std::vector<std::vector<std::size_t>> units;
-    std::map<std::size_t, std::size_t> unitOf;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const std::size_t r = root(i);
-        auto [it, fresh] = unitOf.emplace(r, units.size());
-        if (fresh) units.emplace_back();
-        units[it->second].push_back(i);
-    }
-    return units;
+    gSignal = signal;
+    gStop.store(true);
 }
 
-void ProcessEntry(pelo::ConversionSession& session, Entry& entry) {
-    session.failure.clear();
-    bool loaded;
-    if (pelo::IsLayeredPsdPair(entry.input, entry.output))
-        loaded = session.ProcessLayeredPsd(entry.input, entry.output);
-    else
-        loaded = session.ProcessFile(entry.input, entry.output);
-    entry.ok = loaded && session.failure.empty();
-    if (!entry.ok) entry.reason = session.failure.empty() ? "conversion failed" : session.failure;
-}
-
-void RunEntries(std::vector<Entry>& entries, const pelo::ConversionSettings& settings,
-                unsigned jobs, Console& console) {
-    const auto units = GroupEntries(entries);
-    std::atomic<std::size_t> next{0};
-    std::atomic<bool> stop{false};
-    ConsoleSink sink(console);
-    auto worker = [&] {
-        pelo::ConversionSession session;
-        session.settings = settings;
-        session.sink = &sink;
-        session.BeginRun();
-        for (std::size_t u; !stop && (u = next.fetch_add(1)) < units.size();) {
-            for (std::size_t i : units[u]) {
-                if (stop) break;
-                Entry& entry = entries[i];
-                console.Started(entry.input);
-                try {
-                    ProcessEntry(session, entry);
-                } catch (const std::exception& e) {
-                    // As the desktop run does: report, then leave the rest.
-                    entry.ok = false;
-                    entry.reason = std::string("run stopped: ") + e.what();
-                    stop = true;
-                }
-                entry.done = true;
-                console.Finished();
-            }
-        }
-        session.EndRun();
-    };
-    const unsigned count =
-        std::max(1u, std::min<unsigned>(jobs, static_cast<unsigned>(units.size())));
-    std::vector<std::thread> threads;
-    for (unsigned t = 1; t < count; ++t)
-        threads.emplace_back(worker);
-    worker();
-    for (auto& t : threads)
-        t.join();
+void CatchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
 }
 
 } // namespace
@@ -275,6 +213,9 @@ int main(int argc, char** argv) {
     std::string from, to, settingsFile;
     unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
     bool white = false, recursive = false, quiet = false, listFormats = false, version = false;
+    bool inPlace = false;
+    std::uint64_t maxPixels = pelo::kDefaultMaxPicturePixels;
+    std::size_t maxMemoryMib = pelo::kDefaultRunMemory >> 20;
 
     app.add_option("paths", paths, "INPUT OUTPUT (files), or INPUT_DIR OUTPUT_DIR with --from/--to")
         ->expected(0, 2);
@@ -304,6 +245,13 @@ int main(int argc, char** argv) {
                        "start from a profile in the desktop program's INI format (FILE.ini; "
                        "alone: the desktop program's own)")
             ->expected(0, 1);
+    app.add_flag("--in-place", inPlace,
+                 "allow outputs to replace inputs (refused without it, nothing written)");
+    app.add_option("--max-pixels", maxPixels, "largest picture in pixels (268435456)")
+        ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 40));
+    app.add_option("--max-memory", maxMemoryMib,
+                   "picture memory of all parallel files together, MiB (4096)")
+        ->check(CLI::Range(std::size_t{64}, std::size_t{1} << 30));
     app.add_flag("-q,--quiet", quiet, "no progress bar and no summary");
     app.add_flag("--list-formats", listFormats, "list the input and output formats");
     app.add_flag("--version", version, "print the version");
@@ -376,10 +324,13 @@ int main(int argc, char** argv) {
     }
     settings.whiteAsTransparent = white ? 1 : 0;
 
-    std::vector<Entry> entries;
+    pelo::SetMaxPicturePixels(maxPixels);
+
+    std::vector<pelo::BatchEntry> entries;
+    bool listingFailed = false;
     if (from.empty() && to.empty()) {
         if (recursive) return usage("--recursive needs --from and --to");
-        entries.push_back(Entry{paths[0], paths[1]});
+        entries.push_back({paths[0], paths[1]});
     } else {
         if (from.empty() || to.empty()) return usage("a folder run needs both --from and --to");
         const std::string inPattern = pelo::NormalisePattern(from);
@@ -398,36 +349,63 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "pelo-batch: output folder is not a folder: %s\n", outDir.c_str());
             return kExitFailed;
         }
-        std::vector<std::string> list;
-        if (recursive)
-            pelo::CollectFilesRecursive(inDir, inPattern.substr(1), list);
-        else if (!pelo::ListFolder(inDir, inPattern, list)) {
+        std::vector<std::string> list, unreadable;
+        if (recursive) {
+            // The output folder inside the input folder holds earlier outputs,
+            // not inputs.
+            pelo::CollectFilesRecursive(inDir, inPattern.substr(1), list, outDir, &unreadable);
+        } else if (!pelo::ListFolder(inDir, inPattern, list, false)) {
             std::fprintf(stderr, "pelo-batch: cannot list the input folder: %s\n", inDir.c_str());
             return kExitFailed;
         }
+        for (const auto& folder : unreadable) {
+            std::fprintf(stderr, "pelo-batch: cannot open the folder %s\n",
+                         pelo::FormInputPath(inDir, folder).c_str());
+            listingFailed = true;
+        }
         pelo::SortFileList(list);
         for (const auto& name : list)
-            entries.push_back(Entry{pelo::FormInputPath(inDir, name),
-                                    pelo::FormOutputPath(outDir, name, outPattern)});
+            entries.push_back(
+                {pelo::FormInputPath(inDir, name), pelo::FormOutputPath(outDir, name, outPattern)});
         if (entries.empty() && !quiet)
             std::fprintf(stderr, "pelo-batch: no %s files in %s\n", inPattern.c_str(),
                          inDir.c_str());
     }
 
+    pelo::BatchOptions options;
+    options.settings = settings;
+    options.jobs = jobs;
+    options.inPlace = inPlace;
+    options.memoryBudget = maxMemoryMib << 20;
+    options.stop = &gStop;
     Console console(!quiet && ::isatty(STDERR_FILENO), entries.size());
-    RunEntries(entries, settings, jobs, console);
+    ConsoleObserver observer(console);
+    CatchStopSignals();
+    const pelo::BatchSummary summary = pelo::RunBatch(entries, options, observer);
     console.End();
 
-    std::size_t converted = 0, failed = 0;
-    for (const Entry& entry : entries) {
-        if (entry.ok) {
-            ++converted;
-            continue;
-        }
-        ++failed;
-        std::fprintf(stderr, "pelo-batch: %s: %s\n", entry.input.c_str(),
-                     entry.done ? entry.reason.c_str() : "not processed (run stopped)");
+    bool replaced = false;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const pelo::Status& status = summary.results[i];
+        if (status.ok() || status.code == pelo::StatusCode::Stopped) continue;
+        replaced = replaced || status.code == pelo::StatusCode::WouldReplace;
+        std::fprintf(stderr, "pelo-batch: %s: %s\n", entries[i].input.c_str(),
+                     status.reason.c_str());
     }
-    if (!quiet) std::printf("%zu converted, %zu failed\n", converted, failed);
-    return failed ? kExitFailed : kExitOk;
+    if (replaced)
+        std::fprintf(stderr, "pelo-batch: nothing was replaced; --in-place allows outputs to "
+                             "replace inputs\n");
+    if (summary.notProcessed > 0)
+        std::fprintf(stderr, "pelo-batch: %zu files not processed (run stopped)\n",
+                     summary.notProcessed);
+    if (!quiet) {
+        if (summary.notProcessed > 0)
+            std::printf("%zu converted, %zu failed, %zu not processed\n", summary.converted,
+                        summary.failed, summary.notProcessed);
+        else
+            std::printf("%zu converted, %zu failed\n", summary.converted, summary.failed);
+    }
+    std::fflush(stdout);
+    if (gSignal != 0) return 128 + gSignal;
+    return summary.failed || summary.notProcessed || listingFailed ? kExitFailed : kExitOk;
 }

@@ -2,7 +2,9 @@
 
 #include "formats/AtomicFile.h"
 #include "formats/CodecInternal.h"
+#include "formats/SvgSafety.h"
 #include "image/Allocation.h"
+#include "image/PictureBudget.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -13,10 +15,12 @@
 #include <QSvgRenderer>
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace pelo {
@@ -75,20 +79,56 @@ const Encoder* FindEncoder(const std::string& extension) {
     return nullptr;
 }
 
+// What Qt's decoders say while one file decodes on this thread (libpng's
+// warnings among them): kept for the reason of a failure, never printed.
+thread_local std::string* tDecoderMessages = nullptr;
+QtMessageHandler gOtherMessages = nullptr;
+
+void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (std::string* kept = tDecoderMessages) {
+        if (!kept->empty()) *kept += "; ";
+        *kept += text.toStdString();
+        return;
+    }
+    if (gOtherMessages)
+        gOtherMessages(type, context, text);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+}
+
+class DecoderMessages {
+public:
+    explicit DecoderMessages(std::string& kept) : outer_(tDecoderMessages) {
+        tDecoderMessages = &kept;
+    }
+    ~DecoderMessages() { tDecoderMessages = outer_; }
+    DecoderMessages(const DecoderMessages&) = delete;
+    DecoderMessages& operator=(const DecoderMessages&) = delete;
+
+private:
+    std::string* outer_;
+};
+
 void ConfigureReaders() {
     static std::once_flag once;
     std::call_once(once, [] {
-        // Our own size limit is checked before decoding; Qt's default of
-        // 256 MB would refuse pictures we accept.
-        const std::size_t mb = std::min<std::size_t>(MaxImageBytes() >> 20, 1u << 20);
+        gOtherMessages = qInstallMessageHandler(OnQtMessage);
+        // Our own size limit is checked before decoding; Qt's, in megabytes
+        // of decoded picture, backs it up for readers that cannot tell the
+        // size before they decode (Qt's default of 256 MB would refuse
+        // pictures we accept).
+        const std::uint64_t limitBytes =
+            std::min<std::uint64_t>(MaxPicturePixels(), 1ull << 40) * 4;
+        const std::size_t mb = std::min<std::size_t>((limitBytes >> 20) + 1, 1u << 20);
         QImageReader::setAllocationLimit(static_cast<int>(std::max<std::size_t>(mb, 1)));
     });
 }
 
 bool ReadWholeFile(const std::string& path, QByteArray& bytes, std::string& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that opening a FIFO returns at once and is refused.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        error = std::string("cannot open: ") + std::strerror(errno);
+        error = "cannot open: " + std::generic_category().message(errno);
         return false;
     }
     struct stat st {};
@@ -98,6 +138,7 @@ bool ReadWholeFile(const std::string& path, QByteArray& bytes, std::string& erro
         ::close(fd);
         return false;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     const auto size = static_cast<std::uint64_t>(st.st_size);
     if (size > MaxImageBytes() || size > static_cast<std::uint64_t>(INT32_MAX)) {
         error = "file too large";
@@ -110,7 +151,8 @@ bool ReadWholeFile(const std::string& path, QByteArray& bytes, std::string& erro
         const ssize_t n = ::read(fd, bytes.data() + done, size - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            error = std::string("read error: ") + (n < 0 ? std::strerror(errno) : "file shrank");
+            error = "read error: " +
+                    (n < 0 ? std::generic_category().message(errno) : std::string("file shrank"));
             ::close(fd);
             return false;
         }
@@ -156,7 +198,10 @@ std::string LowerExtensionWithoutDot(const std::string& path) {
     return ext;
 }
 
-bool DrawMetafile(const QByteArray& bytes, int width, int height, QImage& out, std::string& error) {
+// bytes are checked (and inflated) before Qt's SVG code parses them: Qt
+// loads referenced pictures while parsing.
+bool DrawMetafile(QByteArray& bytes, int width, int height, QImage& out, std::string& error) {
+    if (!codec::CheckSvgSafe(bytes, error)) return false;
     QSvgRenderer renderer(bytes);
     if (!renderer.isValid()) {
         error = "cannot decode the vector picture";
@@ -181,7 +226,37 @@ bool DrawMetafile(const QByteArray& bytes, int width, int height, QImage& out, s
     return true;
 }
 
+// SVG under any name other than the metafile one: drawn at its declared
+// size, which is checked before a pixel is allocated.
+bool DecodeSvg(QByteArray& bytes, QImage& out, std::string& error) {
+    if (!codec::CheckSvgSafe(bytes, error)) return false;
+    QBuffer device(&bytes);
+    device.open(QIODevice::ReadOnly);
+    QImageReader reader(&device, "svg");
+    const QSize size = reader.size(); // parses; draws nothing
+    if (!size.isValid()) {
+        error = "SVG has no usable size";
+        return false;
+    }
+    if (std::string problem = AdmitPicture(size.width(), size.height()); !problem.empty()) {
+        error = std::move(problem);
+        return false;
+    }
+    QImage image;
+    if (!reader.read(&image) || image.isNull()) {
+        error = "cannot decode: " + reader.errorString().toStdString();
+        return false;
+    }
+    out = ToStraightArgb(std::move(image));
+    if (out.isNull()) {
+        error = "out of memory";
+        return false;
+    }
+    return true;
+}
+
 bool DecodeRaster(const std::string& path, QByteArray& bytes, QImage& out, std::string& error) {
+    if (codec::IsSvgContent(bytes)) return DecodeSvg(bytes, out, error);
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
     if (!codec::CheckComplete(data, static_cast<std::size_t>(bytes.size()), error)) return false;
     // The content decides; only WBMP, which carries no signature, is taken
@@ -195,9 +270,11 @@ bool DecodeRaster(const std::string& path, QByteArray& bytes, QImage& out, std::
                                          : QByteArray());
         reader.setAutoTransform(false);
         const QSize size = reader.size();
-        if (size.isValid() && !CheckedImageBytes(size.width(), size.height(), 4)) {
-            error = "picture too large";
-            return false;
+        if (size.isValid()) {
+            if (std::string problem = AdmitPicture(size.width(), size.height()); !problem.empty()) {
+                error = std::move(problem);
+                return false;
+            }
         }
         if (reader.read(&image) && !image.isNull()) break;
         error = "cannot decode: " + reader.errorString().toStdString();
@@ -260,17 +337,17 @@ const std::vector<std::string>& CodecEncoderPatterns() {
     return patterns;
 }
 
-bool LoadCodecImage(const std::string& path, PackedDibPtr& block, int metafileWidth,
-                    int metafileHeight, std::string* error) {
+bool LoadCodecImage(const std::string& path, PackedDibPtr& block, CodecDrawing drawing,
+                    std::string* error) {
     ConfigureReaders();
-    std::string why;
+    std::string why, messages;
     QByteArray bytes;
     QImage image;
     bool decoded = false;
+    DecoderMessages keep(messages);
     if (ReadWholeFile(path, bytes, why)) {
-        const bool metafile = path.find(".svg") != std::string::npos;
-        if (metafile) {
-            decoded = DrawMetafile(bytes, metafileWidth, metafileHeight, image, why);
+        if (drawing == CodecDrawing::Metafile) {
+            decoded = DrawMetafile(bytes, kMetafileWidth, kMetafileHeight, image, why);
         } else if (const auto tiff =
                        codec::DecodeTiff(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                                          static_cast<std::size_t>(bytes.size()), block, why);
@@ -297,11 +374,12 @@ bool LoadCodecImage(const std::string& path, PackedDibPtr& block, int metafileWi
         }
         why = "out of memory";
     }
+    if (!messages.empty()) why += " (" + messages + ")";
     if (error) *error = why;
     return StoreEmpty(block);
 }
 
-int SaveCodecImage(const std::string& path, const PackedDib& block) {
+int SaveCodecImage(const std::string& path, const PackedDib& block, std::string* reason) {
     if (!block.data() || block.capacity() < kDibHeaderSize) return kCodecBadBlock;
     const BitmapInfoHeader& h = block.header();
     if (h.biBitCount != 32 || h.biWidth < 1 || h.biHeight < 1) return kCodecBadBlock;
@@ -337,13 +415,18 @@ int SaveCodecImage(const std::string& path, const PackedDib& block) {
         break;
     }
     }
-    if (!ok || encoded.isEmpty()) return kCodecEncodeFailed;
+    if (!ok || encoded.isEmpty()) {
+        if (reason) *reason = "the encoder refused the picture" + (why.empty() ? "" : ": " + why);
+        return kCodecEncodeFailed;
+    }
 
     AtomicFile file;
-    if (!file.Open(path)) return file.errorCode();
-    if (!file.Write(encoded.constData(), static_cast<std::size_t>(encoded.size())) ||
-        !file.Commit())
+    if (!file.Open(path) ||
+        !file.Write(encoded.constData(), static_cast<std::size_t>(encoded.size())) ||
+        !file.Commit()) {
+        if (reason) *reason = file.reason();
         return file.errorCode() ? file.errorCode() : kFileOtherError;
+    }
     return kCodecSaved;
 }
 

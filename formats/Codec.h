@@ -30,21 +30,25 @@ const std::vector<std::string>& CodecDecoderPatterns();
 // really be written, never icons or vector formats.
 const std::vector<std::string>& CodecEncoderPatterns();
 
+// How a file is drawn: as the picture it holds, or (the caller decides, from
+// the file's name) as a metafile drawn at a fixed size.
+enum class CodecDrawing { Raster, Metafile };
+
 // Decodes path into block as a 32-bit bottom-up bitmap (blue, green, red,
-// straight alpha). A path containing ".svg" is a metafile: drawn at
-// metafileWidth x metafileHeight, painted pixels opaque, the rest
-// transparent. block is grown when too small (created when null) and reused
-// in place otherwise. False only when the block cannot be had; a file that
-// cannot be read or decoded still gives true with a 0 x 0 block, and error
-// then says why.
-bool LoadCodecImage(const std::string& path, PackedDibPtr& block, int metafileWidth,
-                    int metafileHeight, std::string* error = nullptr);
+// straight alpha). A metafile is drawn at kMetafileWidth x kMetafileHeight,
+// painted pixels opaque, the rest transparent. block is grown when too
+// small (created when null) and reused in place otherwise. False only when
+// the block cannot be had; a file that cannot be read or decoded still gives
+// true with a 0 x 0 block, and error then says why.
+bool LoadCodecImage(const std::string& path, PackedDibPtr& block,
+                    CodecDrawing drawing = CodecDrawing::Raster, std::string* error = nullptr);
 
 // Writes the 32-bit block to path with the encoder chosen by the extension
 // of the path's last component (case ignored). The alpha bytes reach the
-// encoder unchanged. 0, a CodecSaveResult or a file error; nothing is
-// written (or replaced) unless the whole file was encoded.
-int SaveCodecImage(const std::string& path, const PackedDib& block);
+// encoder unchanged. 0, a CodecSaveResult or a file error (reason, when
+// given, then says why); nothing is written (or replaced) unless the whole
+// file was encoded.
+int SaveCodecImage(const std::string& path, const PackedDib& block, std::string* reason = nullptr);
 
 // The extension of the last path component, dot included ("" when none).
 std::string PathExtension(const std::string& path);

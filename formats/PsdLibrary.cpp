@@ -12,6 +12,8 @@ namespace {
 std::mutex gMutex;
 PsdLibrary gLibrary{};
 bool gLoaded = false;
+// Optional: a library without it still loads; its codes are then shown as numbers.
+const char* (*gErrorText)(std::int32_t) = nullptr;
 
 std::string ExecutableFolder() {
     std::vector<char> buf(4096);
@@ -53,6 +55,7 @@ bool LoadPsdLibraryFrom(const std::string& path) {
         return false;
     }
     // Kept loaded for the life of the process.
+    Find(handle, "TlPsd_ErrorText", gErrorText);
     gLibrary = lib;
     gLoaded = true;
     return true;
@@ -65,6 +68,16 @@ bool InitialLoadDll() {
 const PsdLibrary* Psd() {
     std::lock_guard lock(gMutex);
     return gLoaded ? &gLibrary : nullptr;
+}
+
+std::string PsdResultText(std::int32_t code) {
+    const std::int32_t positive = code < 0 ? -code : code;
+    const char* text = nullptr;
+    {
+        std::lock_guard lock(gMutex);
+        if (gErrorText) text = gErrorText(positive);
+    }
+    return "PSD: " + (text ? std::string(text) : "library error " + std::to_string(positive));
 }
 
 } // namespace pelo

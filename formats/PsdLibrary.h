@@ -46,4 +46,7 @@ bool LoadPsdLibraryFrom(const std::string& path);
 // The entry points after a successful load, else null.
 const PsdLibrary* Psd();
 
+// "PSD: " and the library's text for one of its result codes (either sign).
+std::string PsdResultText(std::int32_t code);
+
 } // namespace pelo

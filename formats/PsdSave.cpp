@@ -3,8 +3,10 @@
 #include "formats/PsdLibrary.h"
 #include "formats/SaveDispatch.h"
 
+#include <cerrno>
 #include <cstring>
 #include <new>
+#include <system_error>
 
 namespace pelo {
 
@@ -18,11 +20,21 @@ std::string CutLayerName(const std::string& text) {
     return text.substr(0, end);
 }
 
-int SavePsdSingleLayer(const ImageBuffer& image, const std::string& outputPath, PsdState& psd) {
+int SavePsdSingleLayer(const ImageBuffer& image, const std::string& outputPath, PsdState& psd,
+                       std::string* reason) {
     const PsdLibrary* lib = Psd();
     if (!lib) return kSavePsdUnavailable;
-    if (lib->TlPsdSave_Open(outputPath.c_str(), kPsdSaveMode, kPsdSaveOptions) != 0)
+    auto fail = [reason](std::int32_t code, int err) {
+        if (reason) {
+            *reason = PsdResultText(code);
+            if (err != 0) *reason += ": " + std::generic_category().message(err);
+        }
         return kSavePsdFailed;
+    };
+    if (const std::int32_t code =
+            lib->TlPsdSave_Open(outputPath.c_str(), kPsdSaveMode, kPsdSaveOptions);
+        code != 0)
+        return fail(code, errno);
     try {
         psd.psdMergedInfo = PsdLayerInfo{};
         psd.psdMergedInfo.index = -1;
@@ -46,14 +58,17 @@ int SavePsdSingleLayer(const ImageBuffer& image, const std::string& outputPath, 
         lib->TlPsdSave_SetLayer(psd.psdLayers[0].pixels.data(), &psd.psdLayers[0].info);
     } catch (const std::bad_alloc&) {
         lib->TlPsdSave_Open("", kPsdSaveMode, kPsdSaveOptions); // abandons the unfinished output
+        if (reason) *reason = "out of memory";
         return kSavePsdFailed;
     }
+    errno = 0;
     const int closed = lib->TlPsdSave_Close();
+    const int closeErrno = errno;
     if (!psd.psdLayers.empty()) {
         psd.psdLayers[0].pixels.clear();
         psd.psdLayers[0].pixels.shrink_to_fit();
     }
-    return closed == 0 ? kSaveOk : kSavePsdFailed;
+    return closed == 0 ? kSaveOk : fail(closed, closeErrno);
 }
 
 } // namespace pelo

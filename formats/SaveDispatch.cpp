@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <sys/stat.h>
+#include <system_error>
 
 namespace pelo {
 
@@ -22,20 +23,15 @@ bool IsFolder(const std::string& path) {
 // the same folder at the same moment counts as success.
 bool MakeFolder(const std::string& prefix) {
     struct stat st {};
-    if (::stat(prefix.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    if (::stat(prefix.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode)) errno = ENOTDIR;
+        return S_ISDIR(st.st_mode);
+    }
     if (::mkdir(prefix.c_str(), 0777) == 0) return true;
     return errno == EEXIST && IsFolder(prefix);
 }
 
 } // namespace
-
-SaveWriter ChooseWriter(const std::string& outputPath) {
-    if (ContainsAfterFirst(outputPath, ".psd") || ContainsAfterFirst(outputPath, ".PSD"))
-        return SaveWriter::Psd;
-    if (ContainsAfterFirst(outputPath, ".tga") || ContainsAfterFirst(outputPath, ".TGA"))
-        return SaveWriter::Tga;
-    return SaveWriter::Codec;
-}
 
 bool EnsureDirectory(const std::string& path) {
     if (path.empty()) return true;
@@ -49,27 +45,35 @@ bool EnsureDirectory(const std::string& path) {
     return true;
 }
 
-int SaveImageFile(const ImageBuffer& image, const std::string& outputPath, PackedDibPtr& block,
-                  PsdState& psd) {
+int SaveImageFile(const ImageBuffer& image, const std::string& outputPath, SaveWriter writer,
+                  PackedDibPtr& block, PsdState& psd, std::string* reason) {
     const auto slash = outputPath.rfind('/');
-    const bool foldersOk =
-        EnsureDirectory(slash == std::string::npos ? std::string() : outputPath.substr(0, slash));
+    const std::string folder =
+        slash == std::string::npos ? std::string() : outputPath.substr(0, slash);
+    const bool foldersOk = EnsureDirectory(folder);
+    const int folderErrno = errno;
 
+    std::string why;
     int result = kSaveOk;
-    switch (ChooseWriter(outputPath)) {
+    switch (writer) {
     case SaveWriter::Psd:
-        result = SavePsdSingleLayer(image, outputPath, psd);
+        result = SavePsdSingleLayer(image, outputPath, psd, &why);
         break;
     case SaveWriter::Tga:
-        result = WriteTga(image, outputPath, true);
+        result = WriteTga(image, outputPath, true, &why);
         break;
     case SaveWriter::Codec:
         if (!block) block = std::make_unique<PackedDib>();
-        result =
-            ConvertImageToDib(image, *block) ? SaveCodecImage(outputPath, *block) : kCodecBadBlock;
+        result = ConvertImageToDib(image, *block) ? SaveCodecImage(outputPath, *block, &why)
+                                                  : kCodecBadBlock;
         break;
     }
-    if (result != kSaveOk && !foldersOk) return kSaveNoFolder;
+    if (result != kSaveOk && !foldersOk) {
+        result = kSaveNoFolder;
+        why = "cannot create the output folder " + folder + ": " +
+              std::generic_category().message(folderErrno);
+    }
+    if (reason && result != kSaveOk) *reason = why.empty() ? SaveResultText(result) : why;
     return result;
 }
 

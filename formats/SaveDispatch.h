@@ -1,6 +1,6 @@
 // Writes the finished picture of one file: creates the missing folders of
-// the output path, then picks the TGA writer, the single-layer PSD writer or
-// the platform codec from the text of the path.
+// the output path, then hands the picture to the writer the caller chose
+// (TGA, single-layer PSD or the platform codec).
 #pragma once
 
 #include "formats/PsdState.h"
@@ -22,21 +22,17 @@ enum SaveResult : int {
     kSavePsdFailed = -302,      // the PSD library could not write the file
 };
 
-// The writer for outputPath: the first of ".psd", ".PSD", ".tga", ".TGA"
-// whose first occurrence lies after the path's first character decides
-// (case-sensitive); none of them means the codec.
-SaveWriter ChooseWriter(const std::string& outputPath);
-
 // Creates every missing folder along path ("/" separators; a leading "/" is
 // the root and belongs to the first prefix). True when all exist afterwards;
 // false at the first prefix that is not a folder and cannot be made one.
 bool EnsureDirectory(const std::string& path);
 
-// Writes image to outputPath. block is the reusable block the codec path
-// fills (grown when too small); psd is the PSD state the single-layer
-// writer fills. 0 when the file was written, else a negative result.
-int SaveImageFile(const ImageBuffer& image, const std::string& outputPath, PackedDibPtr& block,
-                  PsdState& psd);
+// Writes image to outputPath with writer. block is the reusable block the
+// codec path fills (grown when too small); psd is the PSD state the
+// single-layer writer fills. 0 when the file was written, else a negative
+// result, and reason (when given) says why in words.
+int SaveImageFile(const ImageBuffer& image, const std::string& outputPath, SaveWriter writer,
+                  PackedDibPtr& block, PsdState& psd, std::string* reason = nullptr);
 
 // A short English text for a result of SaveImageFile.
 std::string SaveResultText(int result);

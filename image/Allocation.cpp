@@ -8,7 +8,8 @@ namespace pelo {
 
 namespace {
 std::atomic<std::size_t> gMaxImageBytes{kDefaultMaxImageBytes};
-}
+std::atomic<std::uint64_t> gMaxPicturePixels{kDefaultMaxPicturePixels};
+} // namespace
 
 std::size_t MaxImageBytes() {
     return gMaxImageBytes.load(std::memory_order_relaxed);
@@ -16,6 +17,25 @@ std::size_t MaxImageBytes() {
 
 void SetMaxImageBytes(std::size_t bytes) {
     gMaxImageBytes.store(bytes, std::memory_order_relaxed);
+}
+
+std::uint64_t MaxPicturePixels() {
+    return gMaxPicturePixels.load(std::memory_order_relaxed);
+}
+
+void SetMaxPicturePixels(std::uint64_t pixels) {
+    gMaxPicturePixels.store(pixels, std::memory_order_relaxed);
+}
+
+std::string PictureSizeProblem(std::int64_t width, std::int64_t height) {
+    const std::string size = std::to_string(width) + " x " + std::to_string(height);
+    if (width < 1 || height < 1) return "picture of " + size + " pixels has no pixels";
+    const std::uint64_t limit = MaxPicturePixels();
+    const auto w = static_cast<std::uint64_t>(width), h = static_cast<std::uint64_t>(height);
+    if (h > limit / w)
+        return "picture of " + size + " pixels exceeds the limit of " + std::to_string(limit) +
+               " pixels";
+    return {};
 }
 
 std::optional<std::size_t> CheckedImageBytes(std::int64_t width, std::int64_t height,

@@ -10,10 +10,12 @@ int AntiAliasImage(ImageBuffer& image, const ConversionSettings& settings, bool 
     const ImageView view = MakeImageView(image);
     const AntiAliasParams params = MakeAntiAliasParams(settings, image.width, image.height);
     ColourSmoother colour;
-    int result = colour.Run(view, params);
+    const int result = colour.Run(view, params);
     if (alphaPass) {
         AlphaSmoother alpha;
-        result = alpha.Run(view, params);
+        // Both passes run as they always did; a failure of either counts.
+        const int alphaResult = alpha.Run(view, params);
+        if (result == 0) return alphaResult;
     }
     return result;
 }

@@ -1,6 +1,7 @@
 #include "image/ImageBuffer.h"
 
 #include "image/Allocation.h"
+#include "image/PictureBudget.h"
 
 #include <cstdio>
 #include <cstring>
@@ -29,7 +30,7 @@ ImagePtr AllocIpl(int width, int height, int depth, int origin) {
         return nullptr;
     }
     const auto bytes = CheckedImageBytes(width, height, 4);
-    if (!bytes) {
+    if (!bytes || !AdmitPicture(width, height).empty()) {
         SetDiagnostic("AllocIpl:不正なサイズが指定されました。width=%d height=%d", width, height);
         return nullptr;
     }

@@ -1,6 +1,7 @@
 #include "image/PackedDib.h"
 
 #include "image/Allocation.h"
+#include "image/PictureBudget.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -45,6 +46,7 @@ std::optional<std::size_t> DibStride(std::int64_t width, int bitCount) {
 bool PrepareDib32(PackedDib& dib, int width, int height) {
     const auto bytes = CheckedImageBytes(width, height, 4);
     if (!bytes || width < 0 || height < 0) return false;
+    if ((width > 0 || height > 0) && !AdmitPicture(width, height).empty()) return false;
     if (!dib.Reserve(kDibHeaderSize + *bytes)) return false;
     BitmapInfoHeader h;
     h.biWidth = width;

@@ -1,11 +1,15 @@
-#include "cli/BatchFiles.h"
+#include "pipeline/BatchFiles.h"
 
 #include "image/PathText.h"
+#include "pipeline/FileSystem.h"
 
 #include <algorithm>
 #include <dirent.h>
+#include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace pelo {
 
@@ -36,29 +40,49 @@ Kind KindOf(const std::string& path, bool followFolderLinks) {
     return S_ISREG(st.st_mode) ? Kind::File : Kind::Other;
 }
 
-void Collect(const std::string& folder, const std::string& upperExtension, std::size_t rootLength,
-             std::vector<std::string>& list) {
-    std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
-    if (!dir) return;
+struct Walk {
+    std::string upperExtension;
+    std::optional<FileId> skip;
+    std::vector<std::string>& list;
+    std::vector<std::string>* unreadable;
+};
+
+// Lists the folder open at fd (taken over) whose path relative to the top is
+// prefix ("" or "sub/").
+void Collect(int fd, const std::string& prefix, Walk& walk) {
+    std::unique_ptr<DIR, DirCloser> dir(::fdopendir(fd));
+    if (!dir) {
+        ::close(fd);
+        if (walk.unreadable) walk.unreadable->push_back(prefix);
+        return;
+    }
     while (const dirent* entry = ::readdir(dir.get())) {
         const std::string name = entry->d_name;
         if (name == "." || name == "..") continue;
-        const std::string path = (folder == "/" ? folder : folder + "/") + name;
-        switch (KindOf(path, false)) {
-        case Kind::Folder:
-            Collect(path, upperExtension, rootLength, list);
-            break;
-        case Kind::File: {
-            const std::string upper = UpperPath(name);
-            if (upper.size() >= upperExtension.size() &&
-                upper.compare(upper.size() - upperExtension.size(), upperExtension.size(),
-                              upperExtension) == 0)
-                list.push_back(path.substr(rootLength));
-            break;
+        struct stat st {};
+        if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            if (walk.skip && *walk.skip == FileId{static_cast<std::uint64_t>(st.st_dev),
+                                                  static_cast<std::uint64_t>(st.st_ino)})
+                continue;
+            const int sub =
+                ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (sub < 0) {
+                if (walk.unreadable) walk.unreadable->push_back(prefix + name);
+                continue;
+            }
+            Collect(sub, prefix + name + "/", walk);
+            continue;
         }
-        case Kind::Other:
-            break;
-        }
+        // A link counts as the file it points to; a link to a folder is not
+        // walked.
+        if (S_ISLNK(st.st_mode) && ::fstatat(fd, name.c_str(), &st, 0) != 0) continue;
+        if (!S_ISREG(st.st_mode)) continue;
+        const std::string upper = UpperPath(name);
+        const std::string& ext = walk.upperExtension;
+        if (upper.size() >= ext.size() &&
+            upper.compare(upper.size() - ext.size(), ext.size(), ext) == 0)
+            walk.list.push_back(prefix + name);
     }
 }
 
@@ -112,7 +136,7 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
 }
 
 bool ListFolder(const std::string& folder, const std::string& pattern,
-                std::vector<std::string>& list) {
+                std::vector<std::string>& list, bool withFolders) {
     const std::string top = folder.empty() ? "." : folder;
     std::unique_ptr<DIR, DirCloser> dir(::opendir(top.c_str()));
     if (!dir) return false;
@@ -121,7 +145,7 @@ bool ListFolder(const std::string& folder, const std::string& pattern,
         if (name == "." || name == ".." || !WildcardMatch(pattern, name)) continue;
         switch (KindOf(FormInputPath(top, name), true)) {
         case Kind::Folder:
-            list.push_back("[" + name + "]");
+            if (withFolders) list.push_back("[" + name + "]");
             break;
         case Kind::File:
             list.push_back(name);
@@ -134,11 +158,18 @@ bool ListFolder(const std::string& folder, const std::string& pattern,
 }
 
 void CollectFilesRecursive(const std::string& folder, const std::string& extension,
-                           std::vector<std::string>& list) {
-    std::string top = folder.empty() ? "." : folder;
-    while (top.size() > 1 && top.back() == '/')
-        top.pop_back();
-    Collect(top, UpperPath(extension), top == "/" ? 1 : top.size() + 1, list);
+                           std::vector<std::string>& list, const std::string& skip,
+                           std::vector<std::string>* unreadable) {
+    const std::string top = folder.empty() ? "." : folder;
+    Walk walk{UpperPath(extension), skip.empty() ? std::nullopt : IdOf(skip), list, unreadable};
+    const int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) Collect(fd, "", walk);
+}
+
+bool IsFolderEntry(const std::string& folder, const std::string& entry) {
+    if (entry.size() < 2 || entry.front() != '[' || entry.back() != ']') return false;
+    const std::string path = FormInputPath(folder, entry.substr(1, entry.size() - 2));
+    return KindOf(path, true) == Kind::Folder;
 }
 
 void SortFileList(std::vector<std::string>& list) {
@@ -152,11 +183,6 @@ void SortFileList(std::vector<std::string>& list) {
         if (less != more) return less;
         return a < b;
     });
-}
-
-bool IsLayeredPsdPair(const std::string& inputPath, const std::string& outputPath) {
-    return ContainsAfterFirst(UpperPath(inputPath), ".PSD") &&
-           ContainsAfterFirst(UpperPath(outputPath), ".PSD");
 }
 
 } // namespace pelo

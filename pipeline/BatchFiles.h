@@ -26,23 +26,30 @@ std::string FormOutputPath(const std::string& outputFolder, const std::string& e
 bool WildcardMatch(std::string_view pattern, std::string_view name);
 
 // The non-recursive listing: every file of folder whose name matches the
-// pattern and every matching sub-folder, the latter written in square
-// brackets. False when the folder cannot be listed.
+// pattern and, with withFolders (the desktop list), every matching
+// sub-folder, written in square brackets. False when the folder cannot be
+// listed.
 bool ListFolder(const std::string& folder, const std::string& pattern,
-                std::vector<std::string>& list);
+                std::vector<std::string>& list, bool withFolders = true);
 
 // Depth first: adds the path relative to the top folder ("pic.ERI",
 // "sub/pic.ERI") of every file below folder whose upper-cased name ends with
 // extension (".ERI"; compared whole, whatever its length). Symbolic links to
-// folders are not followed, so a link cycle cannot recurse forever.
+// folders are not followed, so a link cycle cannot recurse forever; the
+// folder named by skip (the run's output folder) is left out with all it
+// holds. Folders are opened relative to their parent, so depth is not
+// limited by PATH_MAX. Folders that cannot be opened are added to
+// unreadable, relative to the top folder.
 void CollectFilesRecursive(const std::string& folder, const std::string& extension,
-                           std::vector<std::string>& list);
+                           std::vector<std::string>& list, const std::string& skip = {},
+                           std::vector<std::string>* unreadable = nullptr);
+
+// The entry of a desktop list that names a sub-folder ("[name]"): no file
+// to convert.
+bool IsFolderEntry(const std::string& folder, const std::string& entry);
 
 // The order of the dialog's sorted list: letter case ignored, ties broken by
 // the bytes so the order is total.
 void SortFileList(std::vector<std::string>& list);
-
-// Both upper-cased paths hold ".PSD" after their first character.
-bool IsLayeredPsdPair(const std::string& inputPath, const std::string& outputPath);
 
 } // namespace pelo

@@ -1,7 +1,8 @@
-#include "image/ConversionSession.h"
+#include "pipeline/ConversionSession.h"
 
 #include "formats/SaveDispatch.h"
 #include "image/AntiAlias.h"
+#include "pipeline/FileKinds.h"
 
 namespace pelo {
 
@@ -19,11 +20,20 @@ int ConversionSession::AntiAlias(bool alphaPass) {
 }
 
 int ConversionSession::SaveImageFile(const ImageBuffer& image, const std::string& outputPath) {
-    return pelo::SaveImageFile(image, outputPath, block, psd);
+    std::string reason;
+    const int result =
+        pelo::SaveImageFile(image, outputPath, WriterFor(outputPath), block, psd, &reason);
+    if (result != kSaveOk) Fail(StatusCode::CannotWrite, reason + ": " + outputPath);
+    return result;
 }
 
 void ConversionSession::Show(const std::string& text) {
     if (sink) sink->ShowMessage(text);
+}
+
+bool ConversionSession::Fail(StatusCode code, std::string reason) {
+    failure = Status::Fail(code, std::move(reason));
+    return false;
 }
 
 } // namespace pelo

@@ -8,6 +8,7 @@
 #include "image/ImageBuffer.h"
 #include "image/MessageSink.h"
 #include "image/PackedDib.h"
+#include "image/Status.h"
 
 #include <string>
 
@@ -21,9 +22,8 @@ public:
     PsdState psd;
     MessageSink* sink = nullptr; // what the desktop shows in a message box; may be null
 
-    // Why the last file failed (empty when it went through): for the
-    // command line, which names every failed file.
-    std::string failure;
+    // Why the last file failed (ok when it went through).
+    Status failure;
     // The diagnostic texts the loaders compose; never shown.
     std::string diagnostic;
 
@@ -32,20 +32,24 @@ public:
     void EndRun();
 
     // Loads, prepares, anti-aliases, flattens when the output keeps no
-    // alpha, saves. True when the input was loaded, whatever the save gave;
-    // failure says what went wrong in either step.
+    // alpha, saves. True when the file was converted and written; otherwise
+    // failure says why, and a picture that could not be smoothed is not
+    // written at all.
     bool ProcessFile(const std::string& inputPath, const std::string& outputPath);
 
-    // The loader chosen by the path's text: ERI, PSD merged image or codec.
+    // The loader chosen by the file's name: ERI, PSD merged image or codec.
+    // A failed load leaves no picture behind, in the block or anywhere.
     ImagePtr LoadImageFile(const std::string& path);
 
     // Anti-aliases the current image: colour pass, then alpha pass when asked.
     int AntiAlias(bool alphaPass);
 
-    // Writes image to outputPath through the save dispatch; 0 when written.
+    // Writes image to outputPath with the writer its name picks; 0 when
+    // written, else failure says why.
     int SaveImageFile(const ImageBuffer& image, const std::string& outputPath);
 
-    // PSD input with PSD output: every visible layer anti-aliased, layers kept.
+    // PSD input with PSD output: every visible layer anti-aliased, layers
+    // kept. True when the file was written.
     bool ProcessLayeredPsd(const std::string& inputPath, const std::string& outputPath);
 
 private:
@@ -54,16 +58,8 @@ private:
     // the message, closes the input and returns false.
     bool OpenPsdInput(const std::string& path);
     void Show(const std::string& text);
+    bool Fail(StatusCode code, std::string reason);
 };
-
-// True when the input may carry alpha (edge colours spread, alpha pass run):
-// the upper-cased path holds .PNG .TIF .BMP .RLE .DIB .ERI .TGA or .PSD after
-// its first character.
-bool IsAlphaInput(const std::string& path);
-
-// True when the output keeps alpha (no flattening onto grey): .PNG .TIF .ERI
-// .TGA or .PSD.
-bool IsAlphaOutput(const std::string& path);
 
 // Composites the image over opaque grey 128 in place: each colour becomes
 // (C * a + 128 * (255 - a)) / 255 rounded to nearest, alpha 255.

@@ -2,11 +2,14 @@
 // onto grey, save.
 #include "formats/Codec.h"
 #include "formats/SaveDispatch.h"
-#include "image/ConversionSession.h"
-#include "image/PathText.h"
+#include "pipeline/ConversionSession.h"
+#include "pipeline/FileKinds.h"
+#include "pipeline/FileSystem.h"
 
-#include <array>
+#include <cerrno>
 #include <string_view>
+#include <sys/stat.h>
+#include <system_error>
 #if PELO_HAVE_ERI
 #include "eri/LoadEriImage.h"
 #endif
@@ -15,48 +18,30 @@ namespace pelo {
 
 namespace {
 
-constexpr std::array<std::string_view, 8> kAlphaInputs = {".PNG", ".TIF", ".BMP", ".RLE",
-                                                          ".DIB", ".ERI", ".TGA", ".PSD"};
-constexpr std::array<std::string_view, 5> kAlphaOutputs = {".PNG", ".TIF", ".ERI", ".TGA", ".PSD"};
-
-template <std::size_t N>
-bool MatchesList(const std::string& path, const std::array<std::string_view, N>& list) {
-    const std::string upper = UpperPath(path);
-    for (std::string_view text : list)
-        if (ContainsAfterFirst(upper, text)) return true;
-    return false;
-}
-
-enum class Loader { Eri, Psd, Codec };
-
-// Only the all-lower and all-upper spellings choose a loader.
-Loader ChooseLoader(const std::string& path) {
-    if (ContainsAfterFirst(path, ".eri") || ContainsAfterFirst(path, ".ERI")) return Loader::Eri;
-    if (ContainsAfterFirst(path, ".psd") || ContainsAfterFirst(path, ".PSD")) return Loader::Psd;
-    return Loader::Codec;
-}
-
-bool LoadEri(const std::string& path, PackedDibPtr& block, std::string& failure) {
+bool LoadEri(const std::string& path, PackedDibPtr& block, std::string& reason) {
 #if PELO_HAVE_ERI
-    if (LoadEriImage(path, block)) return true;
-    failure = "cannot decode the ERI file";
+    return LoadEriImage(path, block, &reason);
 #else
     (void)path;
     (void)block;
-    failure = "ERI input is not available";
-#endif
+    reason = "ERI input is not available";
     return false;
+#endif
+}
+
+// The readers say why in words; the code follows from what they said.
+StatusCode ReadFailureCode(std::string_view reason) {
+    auto has = [reason](std::string_view text) { return reason.find(text) != reason.npos; };
+    if (has("exceeds the limit") || has("too large")) return StatusCode::TooLarge;
+    if (has("out of memory")) return StatusCode::OutOfMemory;
+    if (has("cannot open") || has("not a regular file") || has("read error") || has("is a folder"))
+        return StatusCode::CannotRead;
+    if (has("unsupported") || has("not supported") || has("not available"))
+        return StatusCode::Unsupported;
+    return StatusCode::Damaged;
 }
 
 } // namespace
-
-bool IsAlphaInput(const std::string& path) {
-    return MatchesList(path, kAlphaInputs);
-}
-
-bool IsAlphaOutput(const std::string& path) {
-    return MatchesList(path, kAlphaOutputs);
-}
 
 void FlattenOntoGrey(ImageBuffer& image) {
     std::uint8_t* p = image.imageData;
@@ -71,28 +56,35 @@ void FlattenOntoGrey(ImageBuffer& image) {
 }
 
 ImagePtr ConversionSession::LoadImageFile(const std::string& path) {
-    failure.clear();
+    failure = Status{};
     diagnostic.clear();
+    // Whatever the last file left in the block must not pass for this one.
+    if (block) PrepareDib32(*block, 0, 0);
+    std::string reason = RegularFileProblem(path);
     bool loaded = false;
-    switch (ChooseLoader(path)) {
-    case Loader::Psd:
-        return LoadPsdMerged(path);
-    case Loader::Eri:
-        loaded = LoadEri(path, block, failure);
-        break;
-    case Loader::Codec:
-        loaded = LoadCodecImage(path, block, kMetafileWidth, kMetafileHeight, &failure);
-        break;
+    if (reason.empty()) {
+        switch (LoaderFor(path)) {
+        case LoaderKind::Psd:
+            return LoadPsdMerged(path);
+        case LoaderKind::Eri:
+            loaded = LoadEri(path, block, reason);
+            break;
+        case LoaderKind::Codec:
+            loaded = LoadCodecImage(path, block, CodecDrawing::Raster, &reason);
+            break;
+        case LoaderKind::Metafile:
+            loaded = LoadCodecImage(path, block, CodecDrawing::Metafile, &reason);
+            break;
+        }
     }
-    if (!loaded || !block) {
-        diagnostic = "読み込み失敗：" + path;
-        if (failure.empty()) failure = "cannot read the file";
-        return nullptr;
-    }
-    ImagePtr image = ConvertDibToImage(*block);
+    // The codec gives an empty block and a reason for a file it cannot decode.
+    ImagePtr image = loaded && reason.empty() && block ? ConvertDibToImage(*block) : nullptr;
     if (!image) {
-        diagnostic = "IPLイメージ作成に失敗しました:" + path;
-        if (failure.empty()) failure = "the picture has no usable size";
+        diagnostic = (loaded ? "IPLイメージ作成に失敗しました:" : "読み込み失敗：") + path;
+        if (reason.empty())
+            reason = loaded ? "the picture has no usable size" : "cannot read the file";
+        if (block) PrepareDib32(*block, 0, 0);
+        Fail(ReadFailureCode(reason), reason);
         return nullptr;
     }
     if (block->header().biBitCount < 32) FillAlpha(*image, 255);
@@ -106,16 +98,23 @@ bool ConversionSession::ProcessFile(const std::string& inputPath, const std::str
     const bool alphaOutput = IsAlphaOutput(outputPath);
 
     if (settings.whiteAsTransparent == 1) MakeColourTransparent(*currentImage, 255, 255, 255);
-    if (alphaInput) ExtendEdgeColours(*currentImage, 3);
-    AntiAlias(alphaInput);
+    int smoothed = alphaInput ? ExtendEdgeColours(*currentImage, 3) : 0;
+    if (smoothed == 0) smoothed = AntiAlias(alphaInput);
+    if (smoothed != 0) {
+        // Saving the picture unsmoothed would pass it off as converted.
+        const std::string size =
+            std::to_string(currentImage->width) + " x " + std::to_string(currentImage->height);
+        ReleaseIpl(currentImage);
+        return Fail(StatusCode::NotSmoothed,
+                    "no work area for smoothing a " + size + " picture; nothing written");
+    }
     // In place: the same arithmetic as compositing over a grey background
     // buffer, without a second picture that could fail to be allocated.
     if (!alphaOutput) FlattenOntoGrey(*currentImage);
 
     const int saved = SaveImageFile(*currentImage, outputPath);
-    if (saved != kSaveOk) failure = SaveResultText(saved) + ": " + outputPath;
     ReleaseIpl(currentImage);
-    return true;
+    return saved == kSaveOk;
 }
 
 } // namespace pelo

@@ -3,9 +3,12 @@
 #include "formats/PsdLibrary.h"
 #include "formats/PsdRead.h"
 #include "formats/SaveDispatch.h"
-#include "image/ConversionSession.h"
+#include "pipeline/ConversionSession.h"
+#include "pipeline/FileSystem.h"
 
+#include <cerrno>
 #include <cstring>
+#include <system_error>
 
 namespace pelo {
 
@@ -19,60 +22,60 @@ using Prepared = std::vector<ImagePtr>;
 
 bool ConversionSession::ProcessLayeredPsd(const std::string& inputPath,
                                           const std::string& outputPath) {
-    failure.clear();
+    failure = Status{};
     diagnostic.clear();
     const PsdLibrary* lib = Psd();
-    if (!lib) {
-        failure = "the PSD library is not loaded";
-        return false;
-    }
+    if (!lib) return Fail(StatusCode::Unsupported, "the PSD library is not loaded");
+    if (const std::string problem = RegularFileProblem(inputPath); !problem.empty())
+        return Fail(StatusCode::CannotRead, problem);
     const auto slash = outputPath.rfind('/');
     EnsureDirectory(slash == std::string::npos ? std::string() : outputPath.substr(0, slash));
 
     if (!OpenPsdInput(inputPath)) return false;
-    if (lib->TlPsdSave_Open(outputPath.c_str(), kPsdSaveMode, kPsdSaveOptions) != 0) {
-        failure = "cannot create the output file: " + outputPath;
+    if (const std::int32_t code =
+            lib->TlPsdSave_Open(outputPath.c_str(), kPsdSaveMode, kPsdSaveOptions);
+        code != 0) {
+        const int err = errno;
         lib->TlPsdLoad_Close();
-        return false;
+        return Fail(StatusCode::CannotWrite,
+                    "cannot create the output file: " + PsdResultText(code) + ": " +
+                        std::generic_category().message(err) + ": " + outputPath);
     }
 
     Prepared prepared;
     // Copies a picture into a fresh buffer, makes it the current image and
-    // anti-aliases it with both passes; null when no buffer can be made.
+    // anti-aliases it with both passes; null when no buffer can be made or
+    // the passes cannot run.
     auto prepare = [&](const std::uint8_t* pixels, int w, int h) -> const std::uint8_t* {
         ReleaseIpl(currentImage);
         currentImage = AllocIpl(w, h);
         if (!currentImage) return nullptr;
         std::memcpy(currentImage->imageData, pixels, currentImage->imageSize);
-        ExtendEdgeColours(*currentImage, 3);
-        AntiAlias(true);
+        if (ExtendEdgeColours(*currentImage, 3) != 0 || AntiAlias(true) != 0) {
+            ReleaseIpl(currentImage);
+            return nullptr;
+        }
         prepared.push_back(std::move(currentImage));
         return prepared.back()->imageData;
     };
-    auto finish = [&] {
-        const bool written = lib->TlPsdSave_Close() == 0;
+    // Ends the output without writing it: nothing unsmoothed goes out.
+    auto abandon = [&](StatusCode code, const std::string& reason) {
+        lib->TlPsdSave_Open("", kPsdSaveMode, kPsdSaveOptions);
         prepared.clear();
         lib->TlPsdLoad_Close();
-        return written;
+        return Fail(code, reason);
     };
 
     const PsdRect canvas = psd.psdMergedInfo.rect;
     const std::uint8_t* merged =
         prepare(psd.psdMergedPixels.data(), canvas.right - canvas.left, canvas.bottom - canvas.top);
-    if (!merged) {
-        lib->TlPsdSave_Close(); // no merged image set: the library writes nothing
-        lib->TlPsdLoad_Close();
-        failure = "the picture is too large";
-        return false;
-    }
+    if (!merged)
+        return abandon(StatusCode::NotSmoothed,
+                       "no work area for smoothing the merged image; nothing written");
     lib->TlPsdSave_SetImage(merged, canvas.right, canvas.bottom);
 
     const int count = lib->TlPsdLoad_GetLayerCount();
-    if (count < 0) {
-        finish();
-        failure = "cannot read the layer count";
-        return false;
-    }
+    if (count < 0) return abandon(StatusCode::Damaged, PsdResultText(count));
     psd.psdLayers.assign(static_cast<std::size_t>(count), PsdLayer{});
     for (int i = 0; i < count; ++i) {
         PsdLayer& layer = psd.psdLayers[static_cast<std::size_t>(i)];
@@ -81,16 +84,25 @@ bool ConversionSession::ProcessLayeredPsd(const std::string& inputPath,
         if (layer.info.visible == 1) {
             const std::uint8_t* pixels =
                 prepare(layer.pixels.data(), r.right - r.left, r.bottom - r.top);
-            // Without a buffer the layer goes out as read rather than not at all.
-            lib->TlPsdSave_SetLayer(pixels ? pixels : layer.pixels.data(), &layer.info);
+            if (!pixels)
+                return abandon(StatusCode::NotSmoothed, "no work area for smoothing layer " +
+                                                            std::to_string(i) +
+                                                            "; nothing written");
+            lib->TlPsdSave_SetLayer(pixels, &layer.info);
         } else {
             lib->TlPsdSave_SetLayer(layer.pixels.data(), &layer.info); // hidden: unchanged
         }
     }
-    if (!finish()) {
-        failure = "cannot write the output file: " + outputPath;
-        return false;
-    }
+    errno = 0;
+    const std::int32_t closed = lib->TlPsdSave_Close();
+    const int err = errno;
+    prepared.clear();
+    lib->TlPsdLoad_Close();
+    if (closed != 0)
+        return Fail(StatusCode::CannotWrite,
+                    "cannot write the output file: " + PsdResultText(closed) +
+                        (err ? ": " + std::generic_category().message(err) : std::string()) + ": " +
+                        outputPath);
     return true;
 }
 

@@ -3,7 +3,8 @@
 #include "formats/PsdLibrary.h"
 #include "formats/PsdRead.h"
 #include "image/Allocation.h"
-#include "image/ConversionSession.h"
+#include "image/PictureBudget.h"
+#include "pipeline/ConversionSession.h"
 
 #include <algorithm>
 #include <cstring>
@@ -15,6 +16,7 @@ namespace {
 
 // Sizes a pixel buffer within the allocation cap; false instead of throwing.
 bool SizePixels(std::vector<std::uint8_t>& pixels, std::int64_t w, std::int64_t h) {
+    if (!AdmitPicture(w, h).empty()) return false;
     const auto bytes = CheckedImageBytes(w, h, 4);
     if (!bytes) return false;
     try {
@@ -37,6 +39,27 @@ std::int64_t Height(const PsdRect& r) {
 // x * y / 255, rounded to nearest, for 8-bit x and y.
 inline unsigned Scale255(unsigned x, unsigned y) {
     return (x * y + 127) / 255;
+}
+
+// The library's codes for what the user's file holds, as opposed to its own
+// trouble (memory, arguments).
+StatusCode PsdFailureCode(int code) {
+    switch (code < 0 ? -code : code) {
+    case 1:
+        return StatusCode::CannotRead;
+    case 4:
+    case 5:
+    case 6:
+    case 14:
+        return StatusCode::Unsupported;
+    case 7:
+    case 8:
+        return StatusCode::TooLarge;
+    case 10:
+        return StatusCode::OutOfMemory;
+    default:
+        return StatusCode::Damaged;
+    }
 }
 
 } // namespace
@@ -81,17 +104,19 @@ bool ConversionSession::OpenPsdInput(const std::string& path) {
     const int code = lib->TlPsdLoad_Open(path.c_str(), kPsdLoadMode, nullptr);
     if (code != 0) {
         Show("Error: Can not open a file, " + path + " code=" + std::to_string(code));
-        failure = "cannot open the PSD file (code " + std::to_string(code) + ")";
         lib->TlPsdLoad_Close(); // every way out leaves no input open
-        return false;
+        return Fail(PsdFailureCode(code), PsdResultText(code));
     }
     psd.psdMergedInfo = PsdLayerInfo{};
     psd.psdMergedInfo.index = -1;
     if (!ReadPsdMergedImage(psd.psdMergedPixels, psd.psdMergedInfo)) {
         Show("Can not get the merged image. ");
-        failure = "cannot read the merged image";
         lib->TlPsdLoad_Close();
-        return false;
+        const PsdRect& r = psd.psdMergedInfo.rect;
+        const std::string problem = PictureSizeProblem(Width(r), Height(r));
+        if (!problem.empty() && Width(r) > 0 && Height(r) > 0)
+            return Fail(StatusCode::TooLarge, problem);
+        return Fail(StatusCode::Damaged, "PSD: cannot read the merged image");
     }
     return true;
 }
@@ -99,13 +124,13 @@ bool ConversionSession::OpenPsdInput(const std::string& path) {
 ImagePtr ConversionSession::LoadPsdMerged(const std::string& path) {
     const PsdLibrary* lib = Psd();
     if (!lib) {
-        failure = "the PSD library is not loaded";
+        Fail(StatusCode::Unsupported, "the PSD library is not loaded");
         return nullptr;
     }
     if (!OpenPsdInput(path)) return nullptr;
     const int count = lib->TlPsdLoad_GetLayerCount();
     if (count < 0) {
-        failure = "cannot read the layer count";
+        Fail(StatusCode::Damaged, PsdResultText(count));
         lib->TlPsdLoad_Close();
         return nullptr;
     }
@@ -114,7 +139,9 @@ ImagePtr ConversionSession::LoadPsdMerged(const std::string& path) {
     ReleaseIpl(currentImage);
     ImagePtr image = AllocIpl(W, H);
     if (!image) {
-        failure = "the picture is too large";
+        const std::string problem = PictureSizeProblem(W, H);
+        Fail(problem.empty() ? StatusCode::OutOfMemory : StatusCode::TooLarge,
+             problem.empty() ? "out of memory" : problem);
         lib->TlPsdLoad_Close();
         return nullptr;
     }

@@ -18,8 +18,7 @@ constexpr int kGap = 8;
 pelo::ImagePtr Load(const std::string& path) {
     pelo::PackedDibPtr block;
     std::string error;
-    if (!pelo::LoadCodecImage(path, block, pelo::kMetafileWidth, pelo::kMetafileHeight, &error) ||
-        !block) {
+    if (!pelo::LoadCodecImage(path, block, pelo::CodecDrawing::Raster, &error) || !block) {
         std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
         return nullptr;
     }

@@ -2,6 +2,7 @@
 // an opaque scene as JPEG, one more sprite in a sub-folder. Deterministic:
 // the same bytes on every run.
 #include "formats/SaveDispatch.h"
+#include "pipeline/FileKinds.h"
 #include "samples/SpriteArt.h"
 
 #include <cstdio>
@@ -28,7 +29,8 @@ int main(int argc, char** argv) {
         auto img = item.opaque ? pelo::samples::MakeOpaqueScene(item.w, item.h, item.seed)
                                : pelo::samples::MakeSpriteSheet(item.w, item.h, item.seed);
         const std::string path = out + "/" + item.name;
-        const int rc = img ? pelo::SaveImageFile(*img, path, block, psd) : -1;
+        const int rc =
+            img ? pelo::SaveImageFile(*img, path, pelo::WriterFor(path), block, psd) : -1;
         std::printf("%s: %s\n", path.c_str(), rc == 0 ? "written" : "failed");
         failures += rc != 0;
     }

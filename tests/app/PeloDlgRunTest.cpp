@@ -5,11 +5,13 @@
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <filesystem>
@@ -252,7 +254,7 @@ TEST_F(DialogRun, EntriesGoToTheLayeredPathOnlyForPsdPairs) {
     EXPECT_EQ(calls[1].out, (output / "b.TGA").string());
 }
 
-TEST_F(DialogRun, FolderNamedPsdSendsEveryEntryToTheLayeredPath) {
+TEST_F(DialogRun, AFolderNamedPsdDoesNotMakeItsFilesPsd) {
     input = dir.path() / "in.psd";
     Touch(input / "a.png");
     Profile("*.PNG", "*.PSD");
@@ -266,8 +268,32 @@ TEST_F(DialogRun, FolderNamedPsdSendsEveryEntryToTheLayeredPath) {
     pelo::test::ModalWatcher watcher;
     dlg.BatchRun();
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_TRUE(calls[0].layered);
+    EXPECT_FALSE(calls[0].layered);
     EXPECT_EQ(calls[0].out, (output / "a.PSD").string());
+}
+
+TEST_F(DialogRun, ReplacingInputsNeedsAYesAndFailuresAreListedAfterDone) {
+    output = input;
+    Touch(input / "bad.BMP");
+    Profile("*.BMP", "*.BMP");
+    CPeloApp app(profile);
+    CPeloDlg dlg(app, pelo::test::UsualCodec);
+    dlg.OnInitDialog();
+    pelo::test::ModalWatcher watcher;
+    dlg.BatchRun(); // the box is closed: No
+    ASSERT_EQ(watcher.messages().size(), 1);
+    EXPECT_TRUE(watcher.messages()[0].contains("1 個の入力ファイル"))
+        << watcher.messages()[0].toStdString();
+    EXPECT_EQ(std::ifstream(input / "bad.BMP").get(), 'x');
+
+    watcher.onMessage([](const QString&) {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            if (auto* yes = box->button(QMessageBox::Yes)) yes->click();
+    });
+    dlg.BatchRun();
+    ASSERT_EQ(watcher.messages().size(), 4);
+    EXPECT_EQ(watcher.messages()[2], "完了");
+    EXPECT_TRUE(watcher.messages()[3].contains("bad.BMP: ")) << watcher.messages()[3].toStdString();
 }
 
 TEST_F(DialogRun, AnExceptionIsReportedAndSkipsTheRest) {

@@ -4,10 +4,13 @@
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace pelo {
 namespace {
@@ -206,7 +209,8 @@ TEST(PeloBatch, FourWorkersWriteTheSameBytesAsOne) {
     TempDir dir;
     for (int i = 0; i < 8; ++i)
         WriteSprite(dir.file("in/s" + std::to_string(i) + ".png"), 10 + i);
-    // Two entries that form the same output name: the later one wins either way.
+    // Two entries that form the same output name: the later one is refused
+    // either way.
     WriteSprite(dir.file("in/same.png"), 30);
     WriteSprite(dir.file("in/same.PNG"), 31);
     for (const char* to : {"tga", "gif", "png"}) {
@@ -214,11 +218,11 @@ TEST(PeloBatch, FourWorkersWriteTheSameBytesAsOne) {
                           four = dir.file(std::string("four-") + to);
         ASSERT_EQ(PeloBatch(dir, std::string("-j1 --from png --to ") + to + " " + in + " " + Q(one))
                       .status,
-                  0);
+                  1);
         ASSERT_EQ(
             PeloBatch(dir, std::string("-j4 --from png --to ") + to + " " + in + " " + Q(four))
                 .status,
-            0);
+            1);
         std::size_t files = 0;
         for (const auto& entry : std::filesystem::directory_iterator(one)) {
             ++files;
@@ -249,6 +253,52 @@ TEST(PeloBatch, SettingsProfileIsTheStartingPointAndOptionsOverrideIt) {
     run = PeloBatch(dir, "--settings=" + Q(dir.file("missing.INI")) + " " + Q(dir.file("w.jpg")) +
                              " " + Q(dir.file("b.BMP")));
     EXPECT_EQ(run.status, 2);
+}
+
+TEST(PeloBatch, OutputsThatWouldReplaceInputsNeedInPlace) {
+    TempDir dir;
+    WriteSprite(dir.file("d/a.PNG"), 4);
+    const Bytes original = ReadFileBytes(dir.file("d/a.PNG"));
+    const std::string folders = Q(dir.file("d")) + " " + Q(dir.file("d"));
+    for (const std::string& run : {"--from png --to png " + folders,
+                                   Q(dir.file("d/a.PNG")) + " " + Q(dir.file("d/./a.PNG"))}) {
+        const CommandResult refused = PeloBatch(dir, run);
+        EXPECT_EQ(refused.status, 1) << run;
+        EXPECT_NE(refused.err.find("--in-place"), std::string::npos) << refused.err;
+        EXPECT_EQ(ReadFileBytes(dir.file("d/a.PNG")), original);
+    }
+    const CommandResult asked = PeloBatch(dir, "--in-place --from png --to png " + folders);
+    EXPECT_EQ(asked.status, 0) << asked.err;
+    EXPECT_NE(ReadFileBytes(dir.file("d/a.PNG")), original);
+}
+
+TEST(PeloBatch, AStopSignalFinishesTheFilesInProgressAndLeavesNoTemporary) {
+    TempDir dir;
+    for (int i = 0; i < 40; ++i)
+        WriteSprite(dir.file("in/p" + std::to_string(i) + ".png"), 10 + i, 512, 512);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const std::string binary = std::string(PELO_BINARY_DIR) + "/bin/pelo-batch";
+        const std::string in = dir.file("in"), out = dir.file("out");
+        ::execl(binary.c_str(), binary.c_str(), "-q", "-j", "2", "--from", "png", "--to", "png",
+                in.c_str(), out.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // Stop once the first output is there, with most files still to come.
+    for (int wait = 0; wait < 3000 && !std::filesystem::exists(dir.file("out/p0.PNG")); ++wait)
+        ::usleep(1000);
+    ::kill(child, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
+    std::size_t outputs = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.file("out"))) {
+        EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
+        ++outputs;
+    }
+    EXPECT_LT(outputs, 40u);
 }
 
 } // namespace

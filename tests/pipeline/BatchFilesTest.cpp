@@ -1,5 +1,6 @@
-#include "cli/BatchFiles.h"
+#include "pipeline/BatchFiles.h"
 
+#include "pipeline/FileKinds.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 
@@ -42,13 +43,29 @@ TEST(BatchPaths, FormatsAreSpelledAsTheListsSpellThem) {
     EXPECT_EQ(NormalisePattern("p/ng"), "");
 }
 
-TEST(BatchPaths, LayeredPsdNeedsPsdInBothPathsAfterTheFirstCharacter) {
+TEST(FileKinds, TheNameDecidesWithTheLetterCasesOfEachColumnAndFoldersNever) {
     EXPECT_TRUE(IsLayeredPsdPair("/in/a.PSD", "/out/a.PSD"));
     EXPECT_TRUE(IsLayeredPsdPair("/in/a.psd", "/out/a.Psd"));
-    EXPECT_TRUE(IsLayeredPsdPair("/in.psd/a.png", "/out/a.PSD")); // folder names count
+    EXPECT_FALSE(IsLayeredPsdPair("/in.psd/a.png", "/out/a.PSD"));
     EXPECT_FALSE(IsLayeredPsdPair("/in/a.PSD", "/out/a.TGA"));
-    EXPECT_FALSE(IsLayeredPsdPair("/in/a.ERI", "/out/a.PSD"));
     EXPECT_FALSE(IsLayeredPsdPair(".psd", "/out/a.PSD"));
+
+    EXPECT_EQ(WriterFor("/out/a.TGA"), SaveWriter::Tga);
+    EXPECT_EQ(WriterFor("/out/a.tga"), SaveWriter::Tga);
+    EXPECT_EQ(WriterFor("/out/a.Tga"), SaveWriter::Codec);
+    EXPECT_EQ(WriterFor("/out/a.PSD"), SaveWriter::Psd);
+    EXPECT_EQ(WriterFor("/x.tga_dir/a.PNG"), SaveWriter::Codec);
+    EXPECT_EQ(WriterFor("/x.psd/a.PNG"), SaveWriter::Codec);
+
+    EXPECT_EQ(LoaderFor("/in/a.ERI"), LoaderKind::Eri);
+    EXPECT_EQ(LoaderFor("/in/a.Eri"), LoaderKind::Codec);
+    EXPECT_EQ(LoaderFor("/in/a.svg"), LoaderKind::Metafile);
+    EXPECT_EQ(LoaderFor("/in/a.SVG"), LoaderKind::Codec);
+    for (const char* path : {"/x.svg/a.png", "/x.psd/a.png", "/x.eri/a.png"})
+        EXPECT_EQ(LoaderFor(path), LoaderKind::Codec) << path;
+
+    EXPECT_TRUE(IsAlphaOutput("/out/a.png"));
+    EXPECT_FALSE(IsAlphaOutput("/x.PNG/a.JPG")); // flattened whatever the folder says
 }
 
 TEST(BatchListing, WildcardsIgnoreCase) {

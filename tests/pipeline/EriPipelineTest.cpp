@@ -1,6 +1,6 @@
 // ERI files through the pipeline and pelo-batch: the loader is chosen by the
 // all-lower or all-upper spelling only.
-#include "image/ConversionSession.h"
+#include "pipeline/ConversionSession.h"
 #include "tests/eri/writer/EriFileWriter.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
@@ -32,7 +32,8 @@ TEST(EriPipeline, EriToTgaGetsOpaqueAlphaAndExactColours) {
     test::WriteFileBytes(dir.file("pic.ERI"), FlatEri(12, 9));
     test::WriteFileBytes(dir.file("pic.Eri"), FlatEri(12, 9));
     ConversionSession session;
-    ASSERT_TRUE(session.ProcessFile(dir.file("pic.ERI"), dir.file("pic.TGA"))) << session.failure;
+    ASSERT_TRUE(session.ProcessFile(dir.file("pic.ERI"), dir.file("pic.TGA")))
+        << session.failure.reason;
     std::vector<std::uint8_t> rgba;
     ASSERT_TRUE(test::ReadWithImageMagick(dir.file("pic.TGA"), 12, 9, rgba));
     for (std::size_t i = 0; i < rgba.size(); i += 4) {

@@ -3,7 +3,7 @@
 #include "formats/PsdLibrary.h"
 #include "formats/PsdSave.h"
 #include "formats/SaveDispatch.h"
-#include "image/ConversionSession.h"
+#include "pipeline/ConversionSession.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 #include "tests/tlpsdex/PsdBytes.h"
@@ -160,7 +160,7 @@ TEST_F(PsdPaths, FlatLoadRebuildsAlphaFromVisibleLayers) {
     const std::string path = dir.file("flat.psd");
     ASSERT_TRUE(WritePsd(path, 10, 4, merged, layers));
     pelo::ImagePtr image = session.LoadImageFile(path);
-    ASSERT_TRUE(image) << session.failure;
+    ASSERT_TRUE(image) << session.failure.reason;
     ASSERT_EQ(image->width, 10);
     ASSERT_EQ(image->height, 4);
     EXPECT_EQ(image->pixel(9, 3)[0], 10); // colours are the merged image's
@@ -241,7 +241,7 @@ TEST_F(PsdPaths, LayeredConversionKeepsHiddenLayersAndSmoothsVisibleOnes) {
     const std::string in = dir.file("in.psd");
     ASSERT_TRUE(WritePsd(in, 24, 16, Fill(24, 16, 255, 255, 255, 255), layers));
     const std::string out = dir.file("new/folder/out.PSD");
-    ASSERT_TRUE(session.ProcessLayeredPsd(in, out)) << session.failure;
+    ASSERT_TRUE(session.ProcessLayeredPsd(in, out)) << session.failure.reason;
     EXPECT_FALSE(session.currentImage);
 
     PsdLayerInfo merged;
@@ -412,7 +412,7 @@ TEST_F(PsdPaths, InvertedLayerRectangleIsLeftOut) {
     pelo::test::WriteFileBytes(in, file);
 
     pelo::ImagePtr image = session.LoadImageFile(in);
-    ASSERT_TRUE(image) << session.failure;
+    ASSERT_TRUE(image) << session.failure.reason;
     EXPECT_EQ(AlphaAt(*image, 0, 0), 255); // from "fine"
     EXPECT_EQ(AlphaAt(*image, 3, 2), 0);   // nothing from "inverted"
     EXPECT_TRUE(session.psd.psdLayers[0].pixels.empty());
