@@ -190,6 +190,13 @@ QImage ToStraightArgb(QImage image) {
     return image.convertToFormat(QImage::Format_ARGB32);
 }
 
+// The decoded picture in Format_ARGB32; false only when memory runs out.
+bool StoreStraight(QImage image, QImage& out, std::string& error) {
+    out = ToStraightArgb(std::move(image));
+    if (out.isNull()) error = "out of memory";
+    return !out.isNull();
+}
+
 std::string LowerExtensionWithoutDot(const std::string& path) {
     std::string ext = PathExtension(path);
     if (!ext.empty()) ext.erase(0, 1);
@@ -247,12 +254,7 @@ bool DecodeSvg(QByteArray& bytes, QImage& out, std::string& error) {
         error = "cannot decode: " + reader.errorString().toStdString();
         return false;
     }
-    out = ToStraightArgb(std::move(image));
-    if (out.isNull()) {
-        error = "out of memory";
-        return false;
-    }
-    return true;
+    return StoreStraight(std::move(image), out, error);
 }
 
 bool DecodeRaster(const std::string& path, QByteArray& bytes, QImage& out, std::string& error) {
@@ -282,12 +284,7 @@ bool DecodeRaster(const std::string& path, QByteArray& bytes, QImage& out, std::
             LowerExtensionWithoutDot(path) != "wbmp")
             return false;
     }
-    out = ToStraightArgb(std::move(image));
-    if (out.isNull()) {
-        error = "out of memory";
-        return false;
-    }
-    return true;
+    return StoreStraight(std::move(image), out, error);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "formats/PsdState.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace pelo {
@@ -13,10 +14,13 @@ namespace pelo {
 // when the library refuses, the canvas has no pixels or memory runs out.
 bool ReadPsdMergedImage(std::vector<std::uint8_t>& pixels, PsdLayerInfo& info);
 
+enum class PsdLayerRead { Read, Empty, Failed };
+
 // Reads layer index, clips it to the canvas and crops it to its visible
-// pixels. False (pixels released) when it cannot be read, its rectangle is
-// inverted, or nothing of it remains; true leaves the rectangle's
-// width x height pixels in layer.pixels, placed at its left, top.
-bool ReadPsdLayer(int index, PsdLayer& layer, const PsdRect& canvas);
+// pixels. Read leaves the rectangle's width x height pixels in
+// layer.pixels, placed at its left, top. Empty (pixels released) when its
+// rectangle is inverted or nothing of it remains; Failed when the library
+// cannot deliver it or it is too large, with why set.
+PsdLayerRead ReadPsdLayer(int index, PsdLayer& layer, const PsdRect& canvas, std::string& why);
 
 } // namespace pelo

@@ -79,7 +79,10 @@ bool ConversionSession::ProcessLayeredPsd(const std::string& inputPath,
     psd.psdLayers.assign(static_cast<std::size_t>(count), PsdLayer{});
     for (int i = 0; i < count; ++i) {
         PsdLayer& layer = psd.psdLayers[static_cast<std::size_t>(i)];
-        if (!ReadPsdLayer(i, layer, canvas)) continue; // unreadable or empty: left out
+        std::string why;
+        const PsdLayerRead read = ReadPsdLayer(i, layer, canvas, why);
+        if (read == PsdLayerRead::Failed) return abandon(StatusCode::Damaged, why);
+        if (read == PsdLayerRead::Empty) continue; // nothing to keep: left out
         const PsdRect& r = layer.info.rect;
         if (layer.info.visible == 1) {
             const std::uint8_t* pixels =

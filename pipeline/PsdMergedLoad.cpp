@@ -73,30 +73,40 @@ bool ReadPsdMergedImage(std::vector<std::uint8_t>& pixels, PsdLayerInfo& info) {
     return lib->TlPsdLoad_GetImage(info.index, pixels.data(), pixels.size(), &info.rect) == 0;
 }
 
-bool ReadPsdLayer(int index, PsdLayer& layer, const PsdRect& canvas) {
-    const PsdLibrary* lib = Psd();
-    if (!lib) return false;
-    std::memset(static_cast<void*>(&layer.info), 0, sizeof(layer.info)); // every field 0
-    layer.info.index = index;
-    if (lib->TlPsdLoad_GetImageInfo(&layer.info) != 0) return false;
-    PsdRect& rect = layer.info.rect;
-    // An inverted rectangle could still give a positive area; it has no pixels.
-    if (Width(rect) <= 0 || Height(rect) <= 0 ||
-        !SizePixels(layer.pixels, Width(rect), Height(rect)) ||
-        lib->TlPsdLoad_GetImage(index, layer.pixels.data(), layer.pixels.size(), &rect) != 0) {
+PsdLayerRead ReadPsdLayer(int index, PsdLayer& layer, const PsdRect& canvas, std::string& why) {
+    auto release = [&layer](PsdLayerRead result) {
         layer.pixels.clear();
         layer.pixels.shrink_to_fit();
-        return false;
+        return result;
+    };
+    const PsdLibrary* lib = Psd();
+    if (!lib) return PsdLayerRead::Failed;
+    std::memset(static_cast<void*>(&layer.info), 0, sizeof(layer.info)); // every field 0
+    layer.info.index = index;
+    const std::string which = "PSD layer " + std::to_string(index) + ": ";
+    if (const std::int32_t code = lib->TlPsdLoad_GetImageInfo(&layer.info); code != 0) {
+        why = which + PsdResultText(code);
+        return release(PsdLayerRead::Failed);
+    }
+    PsdRect& rect = layer.info.rect;
+    // An inverted rectangle could still give a positive area; it has no pixels.
+    if (Width(rect) <= 0 || Height(rect) <= 0) return release(PsdLayerRead::Empty);
+    if (!SizePixels(layer.pixels, Width(rect), Height(rect))) {
+        const std::string problem = PictureSizeProblem(Width(rect), Height(rect));
+        why = which + (problem.empty() ? "out of memory" : problem);
+        return release(PsdLayerRead::Failed);
+    }
+    if (const std::int32_t code =
+            lib->TlPsdLoad_GetImage(index, layer.pixels.data(), layer.pixels.size(), &rect);
+        code != 0) {
+        why = which + PsdResultText(code);
+        return release(PsdLayerRead::Failed);
     }
     lib->TlPsd_UnderScan(layer.pixels.data(), &rect, &canvas);
     lib->TlPsd_Minimize(layer.pixels.data(), &rect);
-    if (Width(rect) <= 0 || Height(rect) <= 0) {
-        layer.pixels.clear();
-        layer.pixels.shrink_to_fit();
-        return false;
-    }
+    if (Width(rect) <= 0 || Height(rect) <= 0) return release(PsdLayerRead::Empty);
     layer.pixels.resize(static_cast<std::size_t>(Width(rect) * Height(rect) * 4));
-    return true;
+    return PsdLayerRead::Read;
 }
 
 bool ConversionSession::OpenPsdInput(const std::string& path) {
@@ -153,8 +163,15 @@ ImagePtr ConversionSession::LoadPsdMerged(const std::string& path) {
     psd.psdLayers.assign(static_cast<std::size_t>(count), PsdLayer{});
     for (int i = 0; i < count; ++i) {
         PsdLayer& layer = psd.psdLayers[static_cast<std::size_t>(i)];
-        if (!ReadPsdLayer(i, layer, canvas)) continue;
-        if (layer.info.visible != 1) continue;
+        std::string why;
+        const PsdLayerRead read = ReadPsdLayer(i, layer, canvas, why);
+        if (read == PsdLayerRead::Failed) {
+            // A layer lost would change the picture's coverage unseen.
+            Fail(StatusCode::Damaged, why);
+            lib->TlPsdLoad_Close();
+            return nullptr;
+        }
+        if (read == PsdLayerRead::Empty || layer.info.visible != 1) continue;
         // Union of coverages over the layer's (clipped) rectangle; outside
         // it the layer's alpha is 0 and leaves the result as it was.
         const PsdRect& r = layer.info.rect;

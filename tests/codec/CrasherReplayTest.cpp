@@ -1,7 +1,8 @@
-// Damaged files kept forever: every file in tests/crashers/bmp and
-// tests/crashers/gif was once converted (Qt's decoders return what part of
-// the picture arrived), and each must now be refused: a 0 x 0 block and a
-// reason. Not crashing is not enough.
+// Hostile files kept forever: every file in tests/crashers/bmp, gif, jpeg
+// and svg once went through (a picture cut short, a header claiming
+// 40000 x 40000 that took gigabytes, an SVG pulling in another file), and
+// each must now be refused: a 0 x 0 block and a reason. Not crashing is not
+// enough.
 #include "formats/Codec.h"
 
 #include <algorithm>
@@ -29,7 +30,9 @@ void ExpectEveryFileRefused(const std::string& folder) {
         SCOPED_TRACE(path);
         PackedDibPtr block;
         std::string error;
-        ASSERT_TRUE(LoadCodecImage(path, block, CodecDrawing::Raster, &error));
+        // Lower-case ".svg" names are metafiles, as the pipeline decides.
+        const auto drawing = path.ends_with(".svg") ? CodecDrawing::Metafile : CodecDrawing::Raster;
+        ASSERT_TRUE(LoadCodecImage(path, block, drawing, &error));
         ASSERT_TRUE(block);
         EXPECT_EQ(block->header().biWidth, 0) << "accepted";
         EXPECT_EQ(block->header().biHeight, 0) << "accepted";
@@ -43,6 +46,11 @@ TEST(CodecCrashers, EveryKeptBmpIsRefused) {
 
 TEST(CodecCrashers, EveryKeptGifIsRefused) {
     ExpectEveryFileRefused("tests/crashers/gif");
+}
+
+TEST(CodecCrashers, EveryKeptJpegAndSvgIsRefused) {
+    ExpectEveryFileRefused("tests/crashers/jpeg");
+    ExpectEveryFileRefused("tests/crashers/svg");
 }
 
 } // namespace

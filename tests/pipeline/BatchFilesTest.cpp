@@ -87,6 +87,11 @@ TEST(BatchListing, NonRecursiveListsMatchingFilesAndBracketedFolders) {
     ASSERT_TRUE(ListFolder(dir.path().string(), "*.ERI", list));
     SortFileList(list);
     EXPECT_EQ(list, (Strings{"[old.ERI]", "a.eri", "b.ERI"}));
+    EXPECT_TRUE(IsFolderEntry(dir.path().string(), "[old.ERI]"));
+    Strings files; // the command line's listing: no folder to fail on
+    ASSERT_TRUE(ListFolder(dir.path().string(), "*.ERI", files, false));
+    SortFileList(files);
+    EXPECT_EQ(files, (Strings{"a.eri", "b.ERI"}));
     Strings none;
     EXPECT_FALSE(ListFolder(dir.file("missing"), "*.ERI", none));
 }
