@@ -7,6 +7,7 @@
 #include "app/MessageBoxes.h"
 #include "app/PeloApp.h"
 #include "app/Resources.h"
+#include "image/Allocation.h"
 #include "pipeline/BatchFiles.h"
 #include "pipeline/BatchRunner.h"
 #include "pipeline/FileKinds.h"
@@ -314,8 +315,10 @@ void CPeloDlg::BatchRun() {
                            FormOutputPath(state_.outputFolder, entry, pattern)});
     }
 
+    SetMaxPicturePixels(state_.maxPicturePixels);
     BatchOptions options;
     options.settings = state_.settings;
+    options.memoryBudget = std::size_t{state_.maxRunMemoryMib} << 20;
     options.sink = &sink_;
     options.session = &session_;
     if (runEntry_)

@@ -247,11 +247,12 @@ int main(int argc, char** argv) {
             ->expected(0, 1);
     app.add_flag("--in-place", inPlace,
                  "allow outputs to replace inputs (refused without it, nothing written)");
-    app.add_option("--max-pixels", maxPixels, "largest picture in pixels (268435456)")
-        ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 40));
-    app.add_option("--max-memory", maxMemoryMib,
-                   "picture memory of all parallel files together, MiB (4096)")
-        ->check(CLI::Range(std::size_t{64}, std::size_t{1} << 30));
+    auto* optMaxPixels =
+        app.add_option("--max-pixels", maxPixels, "largest picture in pixels (268435456)")
+            ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 40));
+    auto* optMaxMemory = app.add_option("--max-memory", maxMemoryMib,
+                                        "picture memory of all parallel files together, MiB (4096)")
+                             ->check(CLI::Range(std::size_t{64}, std::size_t{1} << 30));
     app.add_flag("-q,--quiet", quiet, "no progress bar and no summary");
     app.add_flag("--list-formats", listFormats, "list the input and output formats");
     app.add_flag("--version", version, "print the version");
@@ -320,6 +321,8 @@ int main(int argc, char** argv) {
         if (optHueInfluence->count()) settings.hueInfluence = given.hueInfluence;
         if (optHueThreshold->count()) settings.hueThreshold = given.hueThreshold;
         if (!optRecursive->count()) recursive = state.recursiveSearch != 0;
+        if (!optMaxPixels->count()) maxPixels = state.maxPicturePixels;
+        if (!optMaxMemory->count()) maxMemoryMib = state.maxRunMemoryMib;
         if (!optWhite->count()) white = settings.whiteAsTransparent != 0;
     }
     settings.whiteAsTransparent = white ? 1 : 0;

@@ -66,6 +66,14 @@ void LoadSettings(const ProfileFile& profile, PersistedState& state) {
     s.purpleThreshold = GetUnsigned(profile, kSetting, "PZONE", 3);
     s.hueInfluence = GetDouble(profile, "HUP", "1.5");
     s.hueThreshold = GetUnsigned(profile, kSetting, "HZONE", 100);
+
+    // A zero or negative limit would refuse everything: the default then.
+    const auto limit = [&profile](const char* key, std::int32_t defaultValue) {
+        const std::int32_t value = profile.GetInt("LIMITS", key, defaultValue);
+        return static_cast<std::uint32_t>(value > 0 ? value : defaultValue);
+    };
+    state.maxPicturePixels = limit("MAXPIXELS", 1 << 28);
+    state.maxRunMemoryMib = limit("MAXMEMORYMB", 4096);
 }
 
 void SaveTypeIndices(ProfileFile& profile, std::int32_t outputTypeIndex,

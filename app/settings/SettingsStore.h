@@ -21,6 +21,10 @@ struct PersistedState {
     std::uint32_t recursiveSearch = 0;
     std::int32_t inputTypeIndex = 0;
     std::int32_t outputTypeIndex = 0;
+    // Section "LIMITS", read only: the largest picture and the picture
+    // memory of a whole run.
+    std::uint32_t maxPicturePixels = 1u << 28;
+    std::uint32_t maxRunMemoryMib = 4096;
 };
 
 // Sets the process locale to the user's default for all categories. Number
@@ -30,7 +34,8 @@ void UseUserDefaultLocale();
 
 // Reads every value, in the order the main dialog has always read them: the
 // two format indices, the folders, the switches and the threshold, then the
-// seven detail values. Missing keys give the first-start values.
+// seven detail values; then the limits. Missing keys give the first-start
+// values.
 void LoadSettings(const ProfileFile& profile, PersistedState& state);
 
 // What the main dialog's Quit handler writes: the output then the input

@@ -140,6 +140,16 @@ TEST(SettingsStore, DoubleTextUsesTheLongestNumericPrefix) {
     EXPECT_EQ(state.settings.detectThreshold, 0u);
 }
 
+TEST(SettingsStore, LimitsComeFromTheirOwnSectionAndNonsenseKeepsTheDefault) {
+    pelo::test::TempDir dir;
+    { std::ofstream(dir.file("pelo.INI")) << "[LIMITS]\nMAXPIXELS=1000000\nMAXMEMORYMB=0\n"; }
+    const ProfileFile profile(dir.file("pelo.INI"));
+    pelo::PersistedState state;
+    pelo::LoadSettings(profile, state);
+    EXPECT_EQ(state.maxPicturePixels, 1000000u);
+    EXPECT_EQ(state.maxRunMemoryMib, 4096u);
+}
+
 TEST(SettingsStore, NumbersFollowTheProcessLocale) {
     const char* locales[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8"};
     const char* found = nullptr;
