@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 namespace pelo::codec {
@@ -356,10 +358,45 @@ bool CheckGif(const std::uint8_t* data, std::size_t size, std::string& error) {
     }
 }
 
+// XBM text: "#define NAME_width W", "#define NAME_height H", then the bit
+// bytes as hex numbers in braces. Qt keeps whatever rows arrived, so the
+// numbers are counted against the size before it sees the file.
+bool CheckXbm(const std::uint8_t* data, std::size_t size, std::string& error) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    auto number = [&text](std::string_view key) -> std::optional<std::uint64_t> {
+        const auto at = text.find(key);
+        if (at == std::string_view::npos) return std::nullopt;
+        std::size_t i = at + key.size();
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+            ++i;
+        std::uint64_t value = 0;
+        const std::size_t start = i;
+        for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && value < (1u << 30); ++i)
+            value = value * 10 + static_cast<unsigned>(text[i] - '0');
+        if (i == start) return std::nullopt;
+        return value;
+    };
+    const auto width = number("_width"), height = number("_height");
+    if (!width || !height) return true; // not a picture Qt would read either
+    const std::uint64_t need = (*width + 7) / 8 * *height;
+    const auto open = text.find('{');
+    const auto close = text.find('}', open == std::string_view::npos ? 0 : open);
+    std::uint64_t have = 0;
+    if (open != std::string_view::npos)
+        for (auto at = text.find("0x", open); at != std::string_view::npos && at < close;
+             at = text.find("0x", at + 2))
+            ++have;
+    if (have >= need && close != std::string_view::npos) return true;
+    error = "truncated XBM: " + std::to_string(std::min(have, need)) + " of " +
+            std::to_string(need) + " bytes";
+    return false;
+}
+
 } // namespace
 
 bool CheckComplete(const std::uint8_t* data, std::size_t size, std::string& error) {
     if (size >= 2 && data[0] == 'B' && data[1] == 'M') return CheckBmp(data, size, error);
+    if (size >= 7 && std::memcmp(data, "#define", 7) == 0) return CheckXbm(data, size, error);
     if (size >= 6 && (std::memcmp(data, "GIF87a", 6) == 0 || std::memcmp(data, "GIF89a", 6) == 0))
         return CheckGif(data, size, error);
     static const std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};

@@ -27,7 +27,8 @@ TiffDecode DecodeTiff(const std::uint8_t* data, std::size_t size, PackedDibPtr& 
 // told apart by their signatures: a PNG must reach its IEND chunk, a JPEG
 // its end marker after the last scan; a BMP must hold its headers, tables
 // and every pixel row (a run-length one its end-of-bitmap marker); a GIF
-// must hold every block up to its trailer and at least one picture. Other
+// must hold every block up to its trailer and at least one picture; an XBM
+// (text starting "#define") every byte of its rows before its closing brace. Other
 // data passes. False with error set ("truncated BMP: ...") when the file is
 // cut short or its structure points past its end.
 bool CheckComplete(const std::uint8_t* data, std::size_t size, std::string& error);

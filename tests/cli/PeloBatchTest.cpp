@@ -286,7 +286,7 @@ TEST(PeloBatch, AStopSignalFinishesTheFilesInProgressAndLeavesNoTemporary) {
         ::_exit(127);
     }
     // Stop once the first output is there, with most files still to come.
-    for (int wait = 0; wait < 3000 && !std::filesystem::exists(dir.file("out/p0.PNG")); ++wait)
+    for (int wait = 0; wait < 20000 && !std::filesystem::exists(dir.file("out/p0.PNG")); ++wait)
         ::usleep(1000);
     ::kill(child, SIGTERM);
     int status = 0;

@@ -528,6 +528,22 @@ TEST(CodecLoad, ColourMappedAndGreyTgaMatchAnotherReader) {
     }
 }
 
+TEST(CodecLoad, AnXbmCutBeforeItsLastRowIsRefused) {
+    TempDir dir;
+    const std::string whole = "#define t_width 8\n#define t_height 2\n"
+                              "static char t_bits[] = {\n  0x01, 0x80 };\n";
+    const std::string cut = whole.substr(0, whole.find("0x80"));
+    WriteFileBytes(dir.file("whole.xbm"), Bytes(whole.begin(), whole.end()));
+    WriteFileBytes(dir.file("cut.xbm"), Bytes(cut.begin(), cut.end()));
+    PackedDibPtr block;
+    std::string error;
+    ASSERT_TRUE(Load(dir.file("whole.xbm"), block, &error));
+    EXPECT_EQ(block->header().biWidth, 8) << error;
+    ASSERT_TRUE(Load(dir.file("cut.xbm"), block, &error));
+    EXPECT_EQ(block->header().biWidth, 0);
+    EXPECT_EQ(error, "truncated XBM: 1 of 2 bytes");
+}
+
 TEST(CodecLoad, LowerCaseSvgIsAMetafileDrawnAt720x540) {
     TempDir dir;
     const std::string svg =

@@ -1,5 +1,5 @@
-// Hostile files kept forever: every file in tests/crashers/bmp, gif, jpeg
-// and svg once went through (a picture cut short, a header claiming
+// Hostile files kept forever: every file in tests/crashers/bmp, gif, jpeg,
+// svg and xbm once went through (a picture cut short, a header claiming
 // 40000 x 40000 that took gigabytes, an SVG pulling in another file), and
 // each must now be refused: a 0 x 0 block and a reason. Not crashing is not
 // enough.
@@ -48,9 +48,10 @@ TEST(CodecCrashers, EveryKeptGifIsRefused) {
     ExpectEveryFileRefused("tests/crashers/gif");
 }
 
-TEST(CodecCrashers, EveryKeptJpegAndSvgIsRefused) {
+TEST(CodecCrashers, EveryKeptJpegSvgAndXbmIsRefused) {
     ExpectEveryFileRefused("tests/crashers/jpeg");
     ExpectEveryFileRefused("tests/crashers/svg");
+    ExpectEveryFileRefused("tests/crashers/xbm");
 }
 
 } // namespace
