@@ -109,6 +109,13 @@ private:
     std::string* outer_;
 };
 
+bool DamageReported(const std::string& messages) {
+    static const char* const kSigns[] = {"Premature end", "premature end", "bad Huffman code"};
+    for (const char* sign : kSigns)
+        if (messages.find(sign) != std::string::npos) return true;
+    return false;
+}
+
 void ConfigureReaders() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -362,6 +369,12 @@ bool LoadCodecImage(const std::string& path, PackedDibPtr& block, CodecDrawing d
         } else {
             decoded = DecodeRaster(path, bytes, image, why);
         }
+    }
+    // A decoder that says it ran out of data or met corrupt data has filled
+    // the rest of the picture with something else.
+    if (decoded && DamageReported(messages)) {
+        decoded = false;
+        why = "damaged picture";
     }
     if (decoded) {
         bytes.clear(); // the file's bytes are no longer needed
