@@ -338,7 +338,20 @@ bool CheckDocument(QByteArray& bytes, int depth, Walk& walk, std::string& error)
 
 // Whether the first element of the document is <svg>; false for anything
 // that is not XML.
+// A document starts with "<" after white space, or with a byte-order mark
+// or the zero byte of a wide encoding; anything else (every raster format)
+// is no XML, which spares decoding a whole picture file as text.
+bool MayBeXml(const QByteArray& bytes) {
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == ' ' || byte == '\t' || byte == '\r' || byte == '\n') continue;
+        return byte == '<' || byte == 0xEF || byte == 0xFE || byte == 0xFF || byte == 0;
+    }
+    return false;
+}
+
 bool RootIsSvg(const QByteArray& bytes) {
+    if (!MayBeXml(bytes)) return false;
     QXmlStreamReader xml(bytes);
     xml.setNamespaceProcessing(false);
     while (!xml.atEnd())
