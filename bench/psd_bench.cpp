@@ -38,11 +38,11 @@ const Document& Doc() {
 
 bool Write(const std::string& path) {
     const pelo::PsdLibrary* lib = pelo::Psd();
-    if (lib->TlPsdSave_Open(path.c_str(), pelo::kPsdSaveMode, pelo::kPsdSaveOptions) != 0)
+    if (lib->TlPsdSave_Open(path.c_str(), TLPSD_SAVE_RGB8, TLPSD_SAVE_OPTION_DEFAULTS) != 0)
         return false;
     lib->TlPsdSave_SetImage(Doc().merged->imageData, kSide, kSide);
     for (int i = 0; i < kLayers; ++i) {
-        pelo::PsdLayerInfo info;
+        pelo::PsdLayerInfo info = pelo::kPsdLayerInfoDefaults;
         info.index = i;
         info.rect = {0, 0, kSide, kSide};
         std::snprintf(info.name, sizeof(info.name), "layer %d", i);
@@ -83,10 +83,10 @@ void BM_PsdReadAll(benchmark::State& state) {
     const pelo::PsdLibrary* lib = pelo::Psd();
     std::vector<std::uint8_t> out(4u * kSide * kSide);
     for (auto _ : state) {
-        lib->TlPsdLoad_Open(Written().c_str(), pelo::kPsdLoadMode, nullptr);
+        lib->TlPsdLoad_Open(Written().c_str(), TLPSD_LOAD_BGRA8, nullptr);
         const int count = lib->TlPsdLoad_GetLayerCount();
         for (int i = -1; i < count; ++i) {
-            pelo::PsdLayerInfo info;
+            pelo::PsdLayerInfo info = pelo::kPsdLayerInfoDefaults;
             info.index = i;
             lib->TlPsdLoad_GetImageInfo(&info);
             lib->TlPsdLoad_GetImage(i, out.data(), out.size(), &info.rect);

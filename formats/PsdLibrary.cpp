@@ -13,7 +13,7 @@ std::mutex gMutex;
 PsdLibrary gLibrary{};
 bool gLoaded = false;
 // Optional: a library without it still loads; its codes are then shown as numbers.
-const char* (*gErrorText)(std::int32_t) = nullptr;
+decltype(&::TlPsd_ErrorText) gErrorText = nullptr;
 
 std::string ExecutableFolder() {
     std::vector<char> buf(4096);

@@ -2,37 +2,49 @@
 // folder beside the executable's folder, with its twelve entry points.
 #pragma once
 
-#include "formats/PsdLayerInfo.h"
+#include "tlpsdex/tlpsdex.h"
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace pelo {
 
+// The library's layer record and rectangle under the program's names.
+using PsdRect = TlPsdRect;
+using PsdLayerInfo = TlPsdLayerInfo;
+static_assert(sizeof(PsdLayerInfo) == 112, "PsdLayerInfo is exchanged with the library");
+
+// A record as the program builds one: shown, normal blending, opaque, the
+// reserved fields as the library expects them.
+inline constexpr PsdLayerInfo kPsdLayerInfoDefaults{.index = 0,
+                                                    .reserved1 = -1,
+                                                    .rect = {},
+                                                    .name = {},
+                                                    .visible = 1,
+                                                    .blendMode = "NORM",
+                                                    .opacity = 255,
+                                                    .reserved2 = 255};
+
 // What both programs show when the library or an entry point is missing.
 inline constexpr const char* kInitialLoadDllError = "Error: InitialLoadDll()";
 
-// The library's open modes and save options.
-inline constexpr std::int32_t kPsdLoadMode = 2000;
-inline constexpr std::int32_t kPsdSaveMode = 1000;
-inline constexpr std::int32_t kPsdSaveOptions[7] = {0, 32769, 0, 1, 0, 2, 0};
-
+// The twelve entry points as found in the loaded library, typed by its own
+// declarations (named with :: since each member takes its function's name).
+// The program never links against the library: the header is included for
+// those declarations only.
 struct PsdLibrary {
-    std::int32_t (*TlPsd_GetVersion)();
-    std::int32_t (*TlPsd_UnderScan)(void* pixels, PsdRect* layerRect, const PsdRect* canvasRect);
-    std::int32_t (*TlPsd_Minimize)(void* pixels, PsdRect* layerRect);
-    std::int32_t (*TlPsdLoad_Open)(const char* path, std::int32_t mode, const void* options);
-    std::int32_t (*TlPsdLoad_Close)();
-    std::int32_t (*TlPsdLoad_GetLayerCount)();
-    std::int32_t (*TlPsdLoad_GetImageInfo)(PsdLayerInfo* info);
-    std::int32_t (*TlPsdLoad_GetImage)(std::int32_t index, void* buffer, std::size_t bufferBytes,
-                                       const PsdRect* rect);
-    std::int32_t (*TlPsdSave_Open)(const char* path, std::int32_t mode,
-                                   const std::int32_t* options);
-    std::int32_t (*TlPsdSave_Close)();
-    std::int32_t (*TlPsdSave_SetImage)(const void* pixels, std::int32_t right, std::int32_t bottom);
-    std::int32_t (*TlPsdSave_SetLayer)(const void* pixels, const PsdLayerInfo* info);
+    decltype(&::TlPsd_GetVersion) TlPsd_GetVersion;
+    decltype(&::TlPsd_UnderScan) TlPsd_UnderScan;
+    decltype(&::TlPsd_Minimize) TlPsd_Minimize;
+    decltype(&::TlPsdLoad_Open) TlPsdLoad_Open;
+    decltype(&::TlPsdLoad_Close) TlPsdLoad_Close;
+    decltype(&::TlPsdLoad_GetLayerCount) TlPsdLoad_GetLayerCount;
+    decltype(&::TlPsdLoad_GetImageInfo) TlPsdLoad_GetImageInfo;
+    decltype(&::TlPsdLoad_GetImage) TlPsdLoad_GetImage;
+    decltype(&::TlPsdSave_Open) TlPsdSave_Open;
+    decltype(&::TlPsdSave_Close) TlPsdSave_Close;
+    decltype(&::TlPsdSave_SetImage) TlPsdSave_SetImage;
+    decltype(&::TlPsdSave_SetLayer) TlPsdSave_SetLayer;
 };
 
 // Loads <folder of the executable>/../lib/libtlpsdex.so once and looks up

@@ -2,7 +2,7 @@
 // and the layers with their pixels.
 #pragma once
 
-#include "formats/PsdLayerInfo.h"
+#include "formats/PsdLibrary.h"
 
 #include <cstdint>
 #include <vector>
@@ -10,13 +10,13 @@
 namespace pelo {
 
 struct PsdLayer {
-    PsdLayerInfo info;
+    PsdLayerInfo info = kPsdLayerInfoDefaults;
     std::vector<std::uint8_t> pixels; // BGRA, rectangle-sized, rows top to bottom
 };
 
 struct PsdState {
     std::vector<std::uint8_t> psdMergedPixels;
-    PsdLayerInfo psdMergedInfo; // its rectangle is the canvas
+    PsdLayerInfo psdMergedInfo = kPsdLayerInfoDefaults; // its rectangle is the canvas
     std::vector<PsdLayer> psdLayers;
 };
 

@@ -33,7 +33,7 @@ bool ConversionSession::ProcessLayeredPsd(const std::string& inputPath,
 
     if (!OpenPsdInput(inputPath)) return false;
     if (const std::int32_t code =
-            lib->TlPsdSave_Open(outputPath.c_str(), kPsdSaveMode, kPsdSaveOptions);
+            lib->TlPsdSave_Open(outputPath.c_str(), TLPSD_SAVE_RGB8, TLPSD_SAVE_OPTION_DEFAULTS);
         code != 0) {
         const int err = errno;
         lib->TlPsdLoad_Close();
@@ -60,7 +60,7 @@ bool ConversionSession::ProcessLayeredPsd(const std::string& inputPath,
     };
     // Ends the output without writing it: nothing unsmoothed goes out.
     auto abandon = [&](StatusCode code, const std::string& reason) {
-        lib->TlPsdSave_Open("", kPsdSaveMode, kPsdSaveOptions);
+        lib->TlPsdSave_Open("", TLPSD_SAVE_RGB8, TLPSD_SAVE_OPTION_DEFAULTS);
         prepared.clear();
         lib->TlPsdLoad_Close();
         return Fail(code, reason);

@@ -111,13 +111,13 @@ PsdLayerRead ReadPsdLayer(int index, PsdLayer& layer, const PsdRect& canvas, std
 
 bool ConversionSession::OpenPsdInput(const std::string& path) {
     const PsdLibrary* lib = Psd();
-    const int code = lib->TlPsdLoad_Open(path.c_str(), kPsdLoadMode, nullptr);
+    const int code = lib->TlPsdLoad_Open(path.c_str(), TLPSD_LOAD_BGRA8, nullptr);
     if (code != 0) {
         Show("Error: Can not open a file, " + path + " code=" + std::to_string(code));
         lib->TlPsdLoad_Close(); // every way out leaves no input open
         return Fail(PsdFailureCode(code), PsdResultText(code));
     }
-    psd.psdMergedInfo = PsdLayerInfo{};
+    psd.psdMergedInfo = kPsdLayerInfoDefaults;
     psd.psdMergedInfo.index = -1;
     if (!ReadPsdMergedImage(psd.psdMergedPixels, psd.psdMergedInfo)) {
         Show("Can not get the merged image. ");

@@ -10,7 +10,7 @@
 extern "C" {
 #endif
 
-/* Byte-compatible with pelo::PsdLayerInfo (112 bytes). */
+/* A rectangle in canvas pixels and a layer's record (112 bytes). */
 typedef struct TlPsdRect {
     int32_t left, top, right, bottom;
 } TlPsdRect;
@@ -34,8 +34,11 @@ typedef struct TlPsdLayerInfo {
  * [1] flags: bit 15 marks the flags as valid, bit 0 writes Unicode names;
  * [3] channel compression: 0 raw, 1 run-length;
  * [5] merged transparency: 0 none, 2 first alpha channel, colours matted on white;
- * the others are reserved and must be 0. A null pointer means 0, 32769, 0, 1, 0, 2, 0. */
+ * the others are reserved and must be 0. A null pointer means the defaults:
+ * Unicode names, run-length channels, merged transparency matted on white. */
 #define TLPSD_SAVE_OPTION_COUNT 7
+static const int32_t TLPSD_SAVE_OPTION_DEFAULTS[TLPSD_SAVE_OPTION_COUNT] = {0, 32769, 0, 1,
+                                                                            0, 2,     0};
 
 /* Result codes (0 success). */
 enum {

@@ -28,12 +28,12 @@ public:
 };
 
 struct Layer {
-    PsdLayerInfo info;
+    PsdLayerInfo info = pelo::kPsdLayerInfoDefaults;
     Pixels pixels;
 };
 
 PsdLayerInfo Record(PsdRect rect, const char* name, int visible = 1, int opacity = 255) {
-    PsdLayerInfo info;
+    PsdLayerInfo info = pelo::kPsdLayerInfoDefaults;
     info.rect = rect;
     std::snprintf(info.name, sizeof(info.name), "%s", name);
     info.visible = visible;
@@ -65,7 +65,7 @@ Pixels Disc(int w, int h, std::uint8_t b, std::uint8_t g, std::uint8_t r) {
 bool WritePsd(const std::string& path, int w, int h, const Pixels& merged,
               const std::vector<Layer>& layers) {
     const pelo::PsdLibrary* lib = pelo::Psd();
-    if (!lib || lib->TlPsdSave_Open(path.c_str(), pelo::kPsdSaveMode, pelo::kPsdSaveOptions) != 0)
+    if (!lib || lib->TlPsdSave_Open(path.c_str(), TLPSD_SAVE_RGB8, TLPSD_SAVE_OPTION_DEFAULTS) != 0)
         return false;
     lib->TlPsdSave_SetImage(merged.data(), w, h);
     for (const Layer& l : layers)
@@ -77,7 +77,7 @@ bool WritePsd(const std::string& path, int w, int h, const Pixels& merged,
 bool ReadPsd(const std::string& path, PsdLayerInfo& merged, Pixels& mergedPixels,
              std::vector<Layer>& layers) {
     const pelo::PsdLibrary* lib = pelo::Psd();
-    if (lib->TlPsdLoad_Open(path.c_str(), pelo::kPsdLoadMode, nullptr) != 0) return false;
+    if (lib->TlPsdLoad_Open(path.c_str(), TLPSD_LOAD_BGRA8, nullptr) != 0) return false;
     merged.index = -1;
     lib->TlPsdLoad_GetImageInfo(&merged);
     mergedPixels.resize(4u * merged.rect.right * merged.rect.bottom);
@@ -244,7 +244,7 @@ TEST_F(PsdPaths, LayeredConversionKeepsHiddenLayersAndSmoothsVisibleOnes) {
     ASSERT_TRUE(session.ProcessLayeredPsd(in, out)) << session.failure.reason;
     EXPECT_FALSE(session.currentImage);
 
-    PsdLayerInfo merged;
+    PsdLayerInfo merged = pelo::kPsdLayerInfoDefaults;
     Pixels mergedPixels;
     std::vector<Layer> back;
     ASSERT_TRUE(ReadPsd(out, merged, mergedPixels, back));
@@ -351,7 +351,7 @@ TEST_F(PsdPaths, SingleLayerSaveOpensInImageMagick) {
             EXPECT_EQ(rgba[4 * i + 3], 255);
         }
     }
-    PsdLayerInfo merged;
+    PsdLayerInfo merged = pelo::kPsdLayerInfoDefaults;
     Pixels mergedPixels;
     std::vector<Layer> back;
     ASSERT_TRUE(ReadPsd(path, merged, mergedPixels, back));
@@ -419,7 +419,7 @@ TEST_F(PsdPaths, InvertedLayerRectangleIsLeftOut) {
 
     const std::string out = dir.file("inverted_out.psd");
     ASSERT_TRUE(session.ProcessLayeredPsd(in, out));
-    PsdLayerInfo info;
+    PsdLayerInfo info = pelo::kPsdLayerInfoDefaults;
     Pixels pixels;
     std::vector<Layer> back;
     ASSERT_TRUE(ReadPsd(out, info, pixels, back));

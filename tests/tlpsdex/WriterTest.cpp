@@ -21,8 +21,6 @@ namespace {
 
 using namespace psdtool;
 
-constexpr std::int32_t kOptions[7] = {0, 32769, 0, 1, 0, 2, 0};
-
 struct TestLayer {
     TlPsdLayerInfo info{};
     Pixels pixels; // BGRA
@@ -94,7 +92,7 @@ Doc SampleDoc() {
 }
 
 int Write(const std::string& path, const Doc& d) {
-    int rc = TlPsdSave_Open(path.c_str(), TLPSD_SAVE_RGB8, kOptions);
+    int rc = TlPsdSave_Open(path.c_str(), TLPSD_SAVE_RGB8, TLPSD_SAVE_OPTION_DEFAULTS);
     if (rc != 0) return rc;
     if ((rc = TlPsdSave_SetImage(d.merged.data(), d.width, d.height)) != 0) return rc;
     for (const TestLayer& l : d.layers)
@@ -202,17 +200,18 @@ TEST(PsdWriter, TransparentMergedColoursRoundTrip) {
 
 TEST(PsdWriter, FailuresLeaveNoFile) {
     pelo::test::TempDir dir;
-    EXPECT_EQ(TlPsdSave_Open((dir.file("missing") + "/x.psd").c_str(), TLPSD_SAVE_RGB8, kOptions),
+    EXPECT_EQ(TlPsdSave_Open((dir.file("missing") + "/x.psd").c_str(), TLPSD_SAVE_RGB8,
+                             TLPSD_SAVE_OPTION_DEFAULTS),
               TLPSD_E_OPEN);
     const std::string path = dir.file("never.psd");
-    ASSERT_EQ(TlPsdSave_Open(path.c_str(), TLPSD_SAVE_RGB8, kOptions), 0);
+    ASSERT_EQ(TlPsdSave_Open(path.c_str(), TLPSD_SAVE_RGB8, TLPSD_SAVE_OPTION_DEFAULTS), 0);
     EXPECT_EQ(TlPsdSave_SetImage(nullptr, 4, 4), TLPSD_E_ARGUMENT);
     EXPECT_EQ(TlPsdSave_Close(), TLPSD_E_ARGUMENT); // no merged image: nothing written
     std::size_t entries = 0;
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
         ++entries;
     EXPECT_EQ(entries, 0u);
-    EXPECT_EQ(TlPsdSave_Open(path.c_str(), 999, kOptions), TLPSD_E_ARGUMENT);
+    EXPECT_EQ(TlPsdSave_Open(path.c_str(), 999, TLPSD_SAVE_OPTION_DEFAULTS), TLPSD_E_ARGUMENT);
 }
 
 TEST(PsdWriter, LongestPossibleNameIsWritten) {
