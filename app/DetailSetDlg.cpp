@@ -76,35 +76,15 @@ QLineEdit* CDetailSetDlg::AddEdit(int id, int left, int top) {
     return edit;
 }
 
-void CDetailSetDlg::CopyFrom(const ConversionSettings& s) {
-    gamma = s.gamma;
-    redLift = s.redLift;
-    redThreshold = s.redThreshold;
-    purpleLift = s.purpleLift;
-    purpleThreshold = s.purpleThreshold;
-    hueInfluence = s.hueInfluence;
-    hueThreshold = s.hueThreshold;
-}
-
-void CDetailSetDlg::CopyTo(ConversionSettings& s) const {
-    s.gamma = gamma;
-    s.redLift = redLift;
-    s.redThreshold = redThreshold;
-    s.purpleLift = purpleLift;
-    s.purpleThreshold = purpleThreshold;
-    s.hueInfluence = hueInfluence;
-    s.hueThreshold = hueThreshold;
-}
-
 bool CDetailSetDlg::UpdateData(bool saveAndValidate) {
     DataExchange dx(this, saveAndValidate);
-    dx.Text(gammaEdit_, gamma);
-    dx.Text(redLiftEdit_, redLift);
-    dx.Text(redThresholdEdit_, redThreshold);
-    dx.Text(purpleLiftEdit_, purpleLift);
-    dx.Text(purpleThresholdEdit_, purpleThreshold);
-    dx.Text(hueInfluenceEdit_, hueInfluence);
-    dx.Text(hueThresholdEdit_, hueThreshold);
+    dx.Text(gammaEdit_, values.gamma);
+    dx.Text(redLiftEdit_, values.redLift);
+    dx.Text(redThresholdEdit_, values.redThreshold);
+    dx.Text(purpleLiftEdit_, values.purpleLift);
+    dx.Text(purpleThresholdEdit_, values.purpleThreshold);
+    dx.Text(hueInfluenceEdit_, values.hueInfluence);
+    dx.Text(hueThresholdEdit_, values.hueThreshold);
     return dx.ok();
 }
 
@@ -118,7 +98,7 @@ int CDetailSetDlg::DoModal() {
 }
 
 void CDetailSetDlg::OnRestoreDefaults() {
-    ConversionSettings defaults;
+    ColourCorrection defaults;
     RestoreDetailDefaults(defaults);
     CopyFrom(defaults);
     UpdateData(false);

@@ -17,8 +17,8 @@ public:
     explicit CDetailSetDlg(QWidget* parent = nullptr);
 
     // Copies the seven detail values in and out of a settings record.
-    void CopyFrom(const ConversionSettings& s);
-    void CopyTo(ConversionSettings& s) const;
+    void CopyFrom(const ColourCorrection& s) { values = s; }
+    void CopyTo(ColourCorrection& s) const { s = values; }
 
     // Fields to controls, then the modal run; 1 for OK, 2 for Cancel.
     int DoModal();
@@ -28,13 +28,7 @@ public:
     void OnRestoreDefaults();
 
     // Fields, in the order the dialog exchanges them with its controls.
-    double gamma = 0.0;
-    double redLift = 0.0;
-    std::uint32_t redThreshold = 0;
-    double purpleLift = 0.0;
-    std::uint32_t purpleThreshold = 0;
-    double hueInfluence = 0.0;
-    std::uint32_t hueThreshold = 0;
+    ColourCorrection values{0.0, 0.0, 0, 0.0, 0, 0.0, 0};
 
 public slots:
     void accept() override; // OK: ends with 1 only when every field parses

@@ -2,7 +2,7 @@
 // writes the settings when the user quits.
 #pragma once
 
-#include "app/settings/SettingsProfile.h"
+#include "pipeline/SettingsProfile.h"
 
 #include <functional>
 

@@ -4,8 +4,8 @@
 
 #include "app/FormatLists.h"
 #include "app/MessageBoxes.h"
-#include "app/settings/SettingsStore.h"
 #include "pipeline/ConversionSession.h"
+#include "pipeline/SettingsStore.h"
 
 #include <QDialog>
 #include <functional>

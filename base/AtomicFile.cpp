@@ -1,4 +1,4 @@
-#include "formats/AtomicFile.h"
+#include "base/AtomicFile.h"
 
 #include <atomic>
 #include <cerrno>
@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pelo {
@@ -17,6 +18,18 @@ constexpr const char* kWriteFailed = "cannot write the output file";
 constexpr const char* kReplaceFailed = "cannot replace the output file";
 
 std::atomic<unsigned> gTempCounter{0};
+
+// Makes the rename itself durable. A folder that cannot be synced (some
+// file systems refuse) leaves the file in place all the same.
+void SyncFolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
 
 std::string TempNameFor(const std::string& target) {
     const auto slash = target.rfind('/');
@@ -153,7 +166,12 @@ bool AtomicFile::Open(const std::string& targetPath) {
         // Listed before it exists, so that no moment passes with the file unlisted.
         slot_ = ListTemporary(temp_);
         fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ >= 0) return true;
+        if (fd_ >= 0) {
+            // A replaced file keeps its permissions.
+            struct stat st {};
+            if (::stat(target_.c_str(), &st) == 0) ::fchmod(fd_, st.st_mode & 07777);
+            return true;
+        }
         err = errno;
         UnlistTemporary(slot_);
         slot_ = -1;
@@ -187,8 +205,17 @@ bool AtomicFile::Commit() {
     if (fd_ < 0) return false;
     const int fd = fd_;
     fd_ = -1;
-    // close reports write-back failures (full disk, quota); on Linux EINTR
-    // still releases the descriptor and loses no data on local files.
+    // The data reaches the disk before the name points at it; close reports
+    // write-back failures (full disk, quota); on Linux EINTR still releases
+    // the descriptor and loses no data on local files.
+    const bool synced = ::fsync(fd) == 0;
+    const int syncErrno = errno;
+    if (!synced && syncErrno != EINVAL) {
+        ::close(fd);
+        Fail(kWriteFailed, syncErrno);
+        Abandon();
+        return false;
+    }
     if (::close(fd) != 0 && errno != EINTR) {
         Fail(kWriteFailed, errno);
         Abandon();
@@ -202,6 +229,7 @@ bool AtomicFile::Commit() {
     UnlistTemporary(slot_);
     slot_ = -1;
     temp_.clear();
+    SyncFolderOf(target_);
     return true;
 }
 

@@ -1,5 +1,7 @@
 // Writes a file beside its target and renames it into place only when
-// complete, so a failed write never replaces a good file with a broken one.
+// complete, so a failed write never replaces a good file with a broken one:
+// write, sync the file, rename, sync the folder. A replaced file keeps its
+// permissions.
 // The temporary is ".pelo-<pid>-<n>.tmp" in the target's folder, whatever
 // the length of the target's name.
 #pragma once
@@ -29,7 +31,7 @@ public:
     bool Open(const std::string& targetPath);
     // A failed write removes the temporary; Commit then fails too.
     bool Write(const void* data, std::size_t size);
-    // Closes and renames over the target.
+    // Syncs, closes and renames over the target, then syncs the folder.
     bool Commit();
     void Abandon();
 

@@ -1,6 +1,7 @@
 #include "formats/Codec.h"
 
-#include "formats/AtomicFile.h"
+#include "base/AtomicFile.h"
+#include "base/TextCase.h"
 #include "formats/CodecInternal.h"
 #include "formats/SvgSafety.h"
 #include "image/Allocation.h"
@@ -60,13 +61,6 @@ bool QtCanWrite(const char* format) {
     // Asking Qt walks its plugins; the answer does not change during a run.
     static const QList<QByteArray> formats = QImageWriter::supportedImageFormats();
     return formats.contains(QByteArray(format));
-}
-
-bool EqualIgnoringCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 const Encoder* FindEncoder(const std::string& extension) {
@@ -205,11 +199,8 @@ bool StoreStraight(QImage image, QImage& out, std::string& error) {
 }
 
 std::string LowerExtensionWithoutDot(const std::string& path) {
-    std::string ext = PathExtension(path);
-    if (!ext.empty()) ext.erase(0, 1);
-    for (char& c : ext)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
+    const std::string ext = PathExtension(path);
+    return LowerAscii(ext.empty() ? ext : ext.substr(1));
 }
 
 // bytes are checked (and inflated) before Qt's SVG code parses them: Qt
@@ -307,9 +298,7 @@ const std::vector<std::string>& CodecDecoderPatterns() {
     static const std::vector<std::string> patterns = [] {
         std::vector<std::string> out;
         auto add = [&out](const std::string& ext) {
-            std::string pattern = "*.";
-            for (char c : ext)
-                pattern += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            const std::string pattern = "*." + UpperAscii(ext);
             if (std::find(out.begin(), out.end(), pattern) == out.end()) out.push_back(pattern);
         };
         for (const QByteArray& format : QImageReader::supportedImageFormats()) {

@@ -2,6 +2,7 @@
 // files, which our own writer produces) and the completeness checks.
 #include "formats/CodecReaders.h"
 
+#include "base/ByteOrder.h"
 #include "image/Allocation.h"
 
 #include <algorithm>
@@ -13,18 +14,6 @@
 namespace pelo::codec {
 
 namespace {
-
-unsigned Le16(const std::uint8_t* p) {
-    return p[0] | (unsigned{p[1]} << 8);
-}
-std::uint32_t Le32(const std::uint8_t* p) {
-    return p[0] | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-           (std::uint32_t{p[3]} << 24);
-}
-std::uint32_t Be32(const std::uint8_t* p) {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-           p[3];
-}
 
 // One stored pixel or colour-map entry of 1 to 4 bytes to blue, green, red,
 // alpha. alphaBits tells whether the file's alpha is meant.
@@ -39,7 +28,7 @@ void ExpandPixel(const std::uint8_t* p, int bytes, bool grey, bool useAlpha, std
             out[0] = out[1] = out[2] = p[0];
             out[3] = useAlpha ? p[1] : 255;
         } else {
-            const unsigned v = Le16(p);
+            const unsigned v = LoadLe16(p);
             auto five = [](unsigned c) { return static_cast<std::uint8_t>((c << 3) | (c >> 2)); };
             out[0] = five(v & 31);
             out[1] = five((v >> 5) & 31);
@@ -74,11 +63,11 @@ bool DecodeTga(const std::uint8_t* data, std::size_t size, PackedDibPtr& block,
     const unsigned idLength = data[0];
     const unsigned mapType = data[1];
     const unsigned type = data[2];
-    const unsigned mapFirst = Le16(data + 3);
-    const unsigned mapLength = Le16(data + 5);
+    const unsigned mapFirst = LoadLe16(data + 3);
+    const unsigned mapLength = LoadLe16(data + 5);
     const unsigned mapEntryBits = data[7];
-    const int width = static_cast<int>(Le16(data + 12));
-    const int height = static_cast<int>(Le16(data + 14));
+    const int width = static_cast<int>(LoadLe16(data + 12));
+    const int height = static_cast<int>(LoadLe16(data + 14));
     const unsigned depth = data[16];
     const unsigned descriptor = data[17];
     const unsigned alphaBits = descriptor & 15;
@@ -132,7 +121,7 @@ bool DecodeTga(const std::uint8_t* data, std::size_t size, PackedDibPtr& block,
         const std::size_t blockRow = topDown ? static_cast<std::size_t>(height) - 1 - row : row;
         out = pixels + 4 * (blockRow * static_cast<std::size_t>(width) + col);
         if (mapped) {
-            const unsigned value = pixelBytes == 1 ? p[0] : Le16(p);
+            const unsigned value = pixelBytes == 1 ? p[0] : LoadLe16(p);
             if (value < mapFirst || value - mapFirst >= mapLength) return false;
             std::memcpy(out, map.data() + 4 * (value - mapFirst), 4);
         } else {
@@ -191,8 +180,8 @@ bool CheckBmp(const std::uint8_t* data, std::size_t size, std::string& error) {
     auto damaged = [&fail](const std::string& why) { return fail("damaged BMP: " + why); };
     constexpr std::size_t kFileHeader = 14;
     if (size < kFileHeader + 4) return cut("header", size, kFileHeader + 4);
-    const std::uint32_t offBits = Le32(data + 10);
-    const std::uint32_t infoSize = Le32(data + 14);
+    const std::uint32_t offBits = LoadLe32(data + 10);
+    const std::uint32_t infoSize = LoadLe32(data + 14);
     // 12: core header; 40: basic; 52, 56: with RGB(A) masks; 64: extended core;
     // 108, 124: with colour space and profile.
     switch (infoSize) {
@@ -215,15 +204,15 @@ bool CheckBmp(const std::uint8_t* data, std::size_t size, std::string& error) {
     std::uint32_t compression = 0, coloursUsed = 0;
     if (core) {
         // Qt reads the core header's sides as signed 16-bit numbers.
-        width = static_cast<std::int16_t>(Le16(data + 18));
-        height = static_cast<std::int16_t>(Le16(data + 20));
-        bits = Le16(data + 24);
+        width = static_cast<std::int16_t>(LoadLe16(data + 18));
+        height = static_cast<std::int16_t>(LoadLe16(data + 20));
+        bits = LoadLe16(data + 24);
     } else {
-        width = static_cast<std::int32_t>(Le32(data + 18));
-        height = static_cast<std::int32_t>(Le32(data + 22));
-        bits = Le16(data + 28);
-        compression = Le32(data + 30);
-        coloursUsed = Le32(data + 46);
+        width = static_cast<std::int32_t>(LoadLe32(data + 18));
+        height = static_cast<std::int32_t>(LoadLe32(data + 22));
+        bits = LoadLe16(data + 28);
+        compression = LoadLe32(data + 30);
+        coloursUsed = LoadLe32(data + 46);
     }
     constexpr std::uint32_t kRgb = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3;
     const bool known =
@@ -404,7 +393,7 @@ bool CheckComplete(const std::uint8_t* data, std::size_t size, std::string& erro
         std::size_t at = 8;
         while (true) {
             if (size - at < 12) break;
-            const std::uint32_t length = Be32(data + at);
+            const std::uint32_t length = LoadBe32(data + at);
             if (length > 0x7FFFFFFFu || size - at - 12 < length) break;
             if (std::memcmp(data + at + 4, "IEND", 4) == 0) return true;
             at += 12 + std::size_t{length};

@@ -1,5 +1,6 @@
 #include "formats/PsdSave.h"
 
+#include "base/Utf.h"
 #include "formats/PsdLibrary.h"
 #include "formats/SaveDispatch.h"
 
@@ -11,13 +12,7 @@
 namespace pelo {
 
 std::string CutLayerName(const std::string& text) {
-    constexpr std::size_t kMax = sizeof(PsdLayerInfo::name) - 1;
-    if (text.size() <= kMax) return text;
-    std::size_t end = kMax;
-    // Step back over continuation bytes so no character is split.
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-        --end;
-    return text.substr(0, end);
+    return CutUtf8(text, sizeof(PsdLayerInfo::name) - 1);
 }
 
 int SavePsdSingleLayer(const ImageBuffer& image, const std::string& outputPath, PsdState& psd,
@@ -32,11 +27,11 @@ int SavePsdSingleLayer(const ImageBuffer& image, const std::string& outputPath, 
         return kSavePsdFailed;
     };
     if (const std::int32_t code =
-            lib->TlPsdSave_Open(outputPath.c_str(), kPsdSaveMode, kPsdSaveOptions);
+            lib->TlPsdSave_Open(outputPath.c_str(), TLPSD_SAVE_RGB8, TLPSD_SAVE_OPTION_DEFAULTS);
         code != 0)
         return fail(code, errno);
     try {
-        psd.psdMergedInfo = PsdLayerInfo{};
+        psd.psdMergedInfo = kPsdLayerInfoDefaults;
         psd.psdMergedInfo.index = -1;
         psd.psdMergedInfo.rect = {0, 0, image.width, image.height};
         psd.psdMergedPixels.assign(image.imageData, image.imageData + image.imageSize);
@@ -57,7 +52,8 @@ int SavePsdSingleLayer(const ImageBuffer& image, const std::string& outputPath, 
         psd.psdLayers.push_back(std::move(layer));
         lib->TlPsdSave_SetLayer(psd.psdLayers[0].pixels.data(), &psd.psdLayers[0].info);
     } catch (const std::bad_alloc&) {
-        lib->TlPsdSave_Open("", kPsdSaveMode, kPsdSaveOptions); // abandons the unfinished output
+        // Abandons the unfinished output.
+        lib->TlPsdSave_Open("", TLPSD_SAVE_RGB8, TLPSD_SAVE_OPTION_DEFAULTS);
         if (reason) *reason = "out of memory";
         return kSavePsdFailed;
     }

@@ -1,10 +1,9 @@
 #include "formats/SaveDispatch.h"
 
-#include "formats/AtomicFile.h"
+#include "base/AtomicFile.h"
 #include "formats/Codec.h"
 #include "formats/PsdSave.h"
 #include "formats/TgaWriter.h"
-#include "image/PathText.h"
 
 #include <cerrno>
 #include <sys/stat.h>

@@ -1,6 +1,7 @@
 #include "formats/TgaWriter.h"
 
-#include "formats/AtomicFile.h"
+#include "base/AtomicFile.h"
+#include "base/ByteOrder.h"
 
 #include <cstring>
 #include <vector>
@@ -13,38 +14,28 @@ inline bool SamePixel(const std::uint8_t* a, const std::uint8_t* b, int bytesPer
     return std::memcmp(a, b, static_cast<std::size_t>(bytesPerPixel)) == 0;
 }
 
-void Put16(std::uint8_t* p, unsigned v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void Put32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
 void BuildHeader(std::uint8_t* h, int width, int height, bool runLength) {
     std::memset(h, 0, kTgaHeaderSize);
     h[2] = runLength ? 10 : 2;
-    Put16(h + 12, static_cast<unsigned>(width));
-    Put16(h + 14, static_cast<unsigned>(height));
+    StoreLe16(h + 12, static_cast<unsigned>(width));
+    StoreLe16(h + 14, static_cast<unsigned>(height));
     h[16] = 32;
     h[17] = 8; // 8 alpha bits, left to right, bottom row first
 }
 
 void BuildExtensionArea(std::uint8_t* e) {
     std::memset(e, 0, kTgaExtensionSize);
-    Put16(e + 0, kTgaExtensionSize);
+    StoreLe16(e + 0, kTgaExtensionSize);
     static const char kSoftware[] = "Quarny's Pelo";
     std::memcpy(e + 426, kSoftware, sizeof kSoftware - 1);
-    Put16(e + 467, 100);
+    StoreLe16(e + 467, 100);
     e[469] = 'A';
     e[494] = 3; // the alpha channel holds useful alpha
 }
 
 void BuildFooter(std::uint8_t* f, std::uint32_t extensionOffset) {
     std::memset(f, 0, kTgaFooterSize);
-    Put32(f + 0, extensionOffset);
+    StoreLe32(f + 0, extensionOffset);
     std::memcpy(f + 8, "TRUEVISION-XFILE", 16);
     f[24] = '.';
     f[25] = 0;

@@ -20,16 +20,11 @@ int ColourSmoother::Run(const ImageView& view, const AntiAliasParams& params) {
     f_ = params.detectThreshold;
     if (f_ <= 0) return status_ = work.Free();
 
+    static_cast<ColourCorrection&>(settings_) = params;
     settings_.detectThreshold = f_;
     // Gamma 0 has no usable inverse; it is treated like a negative one, and
     // so is a gamma that is not a number.
     settings_.gamma = params.gamma > 0.0 ? params.gamma : 0.7;
-    settings_.redLift = params.redLift;
-    settings_.redThreshold = static_cast<std::uint32_t>(params.redThreshold);
-    settings_.purpleLift = params.purpleLift;
-    settings_.purpleThreshold = static_cast<std::uint32_t>(params.purpleThreshold);
-    settings_.hueInfluence = params.hueInfluence;
-    settings_.hueThreshold = static_cast<std::uint32_t>(params.hueThreshold);
 
     StepArea area;
     // Above 255 every sample is in class 0: no block can show a step.

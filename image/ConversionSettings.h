@@ -6,9 +6,9 @@
 
 namespace pelo {
 
-struct ConversionSettings {
-    std::uint32_t detectThreshold = 4;
-    std::uint32_t whiteAsTransparent = 0;
+// The seven colour corrections of the blends: one record for the settings,
+// the passes and the detail dialog.
+struct ColourCorrection {
     double gamma = 0.7;
     double redLift = 1.2;
     std::uint32_t redThreshold = 3;
@@ -18,10 +18,15 @@ struct ConversionSettings {
     std::uint32_t hueThreshold = 100;
 };
 
+struct ConversionSettings : ColourCorrection {
+    std::uint32_t detectThreshold = 4;
+    std::uint32_t whiteAsTransparent = 0;
+};
+
 // What "restore defaults" of the detail settings puts into the seven detail
 // fields (differs from the first-start values in redThreshold,
 // purpleThreshold and hueInfluence).
-inline void RestoreDetailDefaults(ConversionSettings& s) {
+inline void RestoreDetailDefaults(ColourCorrection& s) {
     s.gamma = 0.7;
     s.redLift = 1.2;
     s.redThreshold = 2;

@@ -18,7 +18,7 @@ struct ImageView {
     int height = 0;
 };
 
-struct AntiAliasParams {
+struct AntiAliasParams : ColourCorrection {
     int x0 = 0; // first column of the area
     int y0 = 0; // first row of the area
     int x1 = 0; // last column of the area (inclusive)
@@ -26,20 +26,13 @@ struct AntiAliasParams {
     // Low 16 bits of the settings' threshold, signed: 0 or negative disables
     // both passes.
     std::int16_t detectThreshold = 0;
-    double gamma = 0.7;
-    double redLift = 1.2;
-    double purpleLift = 1.1;
-    std::int32_t redThreshold = 3;
-    std::int32_t purpleThreshold = 3;
-    double hueInfluence = 1.5;
-    std::int32_t hueThreshold = 100;
 };
 
 inline ImageView MakeImageView(ImageBuffer& image) {
     return ImageView{image.imageData, image.width, image.height};
 }
 
-// The whole picture as the area, the settings copied field by field.
+// The whole picture as the area, with the settings' colour corrections.
 inline AntiAliasParams MakeAntiAliasParams(const ConversionSettings& s, int width, int height) {
     AntiAliasParams p;
     p.x0 = 0;
@@ -48,13 +41,7 @@ inline AntiAliasParams MakeAntiAliasParams(const ConversionSettings& s, int widt
     p.y1 = height - 1;
     p.detectThreshold =
         static_cast<std::int16_t>(static_cast<std::uint16_t>(s.detectThreshold & 0xFFFFu));
-    p.gamma = s.gamma;
-    p.redLift = s.redLift;
-    p.purpleLift = s.purpleLift;
-    p.redThreshold = static_cast<std::int32_t>(s.redThreshold);
-    p.purpleThreshold = static_cast<std::int32_t>(s.purpleThreshold);
-    p.hueInfluence = s.hueInfluence;
-    p.hueThreshold = static_cast<std::int32_t>(s.hueThreshold);
+    static_cast<ColourCorrection&>(p) = s;
     return p;
 }
 

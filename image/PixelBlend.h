@@ -3,22 +3,17 @@
 // luminance in gamma space with the colour differences mixed linearly.
 #pragma once
 
+#include "image/ConversionSettings.h"
+
 #include <cstdint>
 
 namespace pelo {
 
 // Everything the colour mix needs besides the two pixels. Thresholds are
 // unsigned; gamma is the value after the pass replaced unusable ones.
-struct ColourBlendSettings {
+// The hue values are carried with the others; they do not change the mix.
+struct ColourBlendSettings : ColourCorrection {
     int detectThreshold = 4; // F, 1 or more
-    double gamma = 0.7;
-    double redLift = 1.2;
-    std::uint32_t redThreshold = 3;
-    double purpleLift = 1.1;
-    std::uint32_t purpleThreshold = 3;
-    // Carried with the others; they do not change the mix.
-    double hueInfluence = 1.5;
-    std::uint32_t hueThreshold = 100;
 };
 
 struct HueSaturation {

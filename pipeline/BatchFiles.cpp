@@ -1,11 +1,12 @@
 #include "pipeline/BatchFiles.h"
 
-#include "image/PathText.h"
+#include "base/TextCase.h"
 #include "pipeline/FileSystem.h"
 
 #include <algorithm>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
@@ -13,32 +14,13 @@
 
 namespace pelo {
 
-namespace {
+namespace fs = std::filesystem;
 
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+namespace {
 
 struct DirCloser {
     void operator()(DIR* d) const { closedir(d); }
 };
-
-enum class Kind { File, Folder, Other };
-
-// Kind of an entry; a link counts as what it points to, except that a link
-// to a folder is not a folder for the walk.
-Kind KindOf(const std::string& path, bool followFolderLinks) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return Kind::Other;
-    if (S_ISLNK(st.st_mode)) {
-        struct stat target {};
-        if (::stat(path.c_str(), &target) != 0) return Kind::Other;
-        if (S_ISDIR(target.st_mode)) return followFolderLinks ? Kind::Folder : Kind::Other;
-        return S_ISREG(target.st_mode) ? Kind::File : Kind::Other;
-    }
-    if (S_ISDIR(st.st_mode)) return Kind::Folder;
-    return S_ISREG(st.st_mode) ? Kind::File : Kind::Other;
-}
 
 struct Walk {
     std::string upperExtension;
@@ -48,7 +30,9 @@ struct Walk {
 };
 
 // Lists the folder open at fd (taken over) whose path relative to the top is
-// prefix ("" or "sub/").
+// prefix ("" or "sub/"). Each folder is opened relative to its parent, so
+// depth is not limited by PATH_MAX; a sub-folder that cannot be opened is
+// named and the walk goes on; the output folder is known by its identity.
 void Collect(int fd, const std::string& prefix, Walk& walk) {
     std::unique_ptr<DIR, DirCloser> dir(::fdopendir(fd));
     if (!dir) {
@@ -78,7 +62,7 @@ void Collect(int fd, const std::string& prefix, Walk& walk) {
         // walked.
         if (S_ISLNK(st.st_mode) && ::fstatat(fd, name.c_str(), &st, 0) != 0) continue;
         if (!S_ISREG(st.st_mode)) continue;
-        const std::string upper = UpperPath(name);
+        const std::string upper = UpperAscii(name);
         const std::string& ext = walk.upperExtension;
         if (upper.size() >= ext.size() &&
             upper.compare(upper.size() - ext.size(), ext.size(), ext) == 0)
@@ -95,7 +79,7 @@ std::string NormalisePattern(std::string_view fmt) {
     for (char c : fmt)
         if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
             return {};
-    return "*." + UpperPath(fmt);
+    return "*." + UpperAscii(fmt);
 }
 
 std::string FormInputPath(const std::string& folder, const std::string& entry) {
@@ -117,7 +101,8 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
     // Iterative match with backtracking to the last star.
     std::size_t p = 0, n = 0, star = std::string_view::npos, resume = 0;
     while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || Lower(pattern[p]) == Lower(name[n]))) {
+        if (p < pattern.size() &&
+            (pattern[p] == '?' || LowerAscii(pattern[p]) == LowerAscii(name[n]))) {
             ++p;
             ++n;
         } else if (p < pattern.size() && pattern[p] == '*') {
@@ -137,21 +122,19 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
 
 bool ListFolder(const std::string& folder, const std::string& pattern,
                 std::vector<std::string>& list, bool withFolders) {
-    const std::string top = folder.empty() ? "." : folder;
-    std::unique_ptr<DIR, DirCloser> dir(::opendir(top.c_str()));
-    if (!dir) return false;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == ".." || !WildcardMatch(pattern, name)) continue;
-        switch (KindOf(FormInputPath(top, name), true)) {
-        case Kind::Folder:
+    std::error_code ec;
+    fs::directory_iterator it(folder.empty() ? "." : folder, ec);
+    if (ec) return false;
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+        if (ec) break;
+        const std::string name = it->path().filename().string();
+        if (!WildcardMatch(pattern, name)) continue;
+        // Links count as what they point to.
+        const fs::file_status status = it->status(ec);
+        if (fs::is_directory(status)) {
             if (withFolders) list.push_back("[" + name + "]");
-            break;
-        case Kind::File:
+        } else if (fs::is_regular_file(status)) {
             list.push_back(name);
-            break;
-        case Kind::Other:
-            break;
         }
     }
     return true;
@@ -161,26 +144,20 @@ void CollectFilesRecursive(const std::string& folder, const std::string& extensi
                            std::vector<std::string>& list, const std::string& skip,
                            std::vector<std::string>* unreadable) {
     const std::string top = folder.empty() ? "." : folder;
-    Walk walk{UpperPath(extension), skip.empty() ? std::nullopt : IdOf(skip), list, unreadable};
+    Walk walk{UpperAscii(extension), skip.empty() ? std::nullopt : IdOf(skip), list, unreadable};
     const int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) Collect(fd, "", walk);
 }
 
 bool IsFolderEntry(const std::string& folder, const std::string& entry) {
     if (entry.size() < 2 || entry.front() != '[' || entry.back() != ']') return false;
-    const std::string path = FormInputPath(folder, entry.substr(1, entry.size() - 2));
-    return KindOf(path, true) == Kind::Folder;
+    std::error_code ec;
+    return fs::is_directory(FormInputPath(folder, entry.substr(1, entry.size() - 2)), ec);
 }
 
 void SortFileList(std::vector<std::string>& list) {
     std::sort(list.begin(), list.end(), [](const std::string& a, const std::string& b) {
-        const auto less =
-            std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                         [](char x, char y) { return Lower(x) < Lower(y); });
-        const auto more =
-            std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(),
-                                         [](char x, char y) { return Lower(x) < Lower(y); });
-        if (less != more) return less;
+        if (LessIgnoringCase(a, b) != LessIgnoringCase(b, a)) return LessIgnoringCase(a, b);
         return a < b;
     });
 }

@@ -1,5 +1,7 @@
 #include "pipeline/FileKinds.h"
 
+#include "base/TextCase.h"
+
 #include <array>
 
 namespace pelo {
@@ -25,20 +27,6 @@ constexpr std::array kKinds = {
     FileKind{".DIB", S::LowerOrUpper, false, L::Codec, false, W::Codec, true, false},
 };
 
-char Upper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string Cased(std::string_view text, char (*change)(char)) {
-    std::string out(text);
-    for (char& c : out)
-        c = change(c);
-    return out;
-}
-
 // The first occurrence of text lies after the name's first character.
 bool FoundAfterFirst(std::string_view name, std::string_view text) {
     const auto pos = name.find(text);
@@ -47,12 +35,12 @@ bool FoundAfterFirst(std::string_view name, std::string_view text) {
 
 bool Spelled(std::string_view name, const FileKind& kind) {
     if (kind.spelling == S::LowerOnly) return FoundAfterFirst(name, kind.text);
-    return FoundAfterFirst(name, Cased(kind.text, Lower)) ||
-           FoundAfterFirst(name, Cased(kind.text, Upper));
+    return FoundAfterFirst(name, LowerAscii(kind.text)) ||
+           FoundAfterFirst(name, UpperAscii(kind.text));
 }
 
 bool AnyCase(std::string_view name, std::string_view text) {
-    return FoundAfterFirst(Cased(name, Upper), Cased(text, Upper));
+    return FoundAfterFirst(UpperAscii(name), UpperAscii(text));
 }
 
 } // namespace

@@ -1,4 +1,6 @@
-#include "app/settings/SettingsProfile.h"
+#include "pipeline/SettingsProfile.h"
+
+#include "base/AtomicFile.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -144,48 +146,19 @@ std::string KeyValueLine(std::string_view key, std::string_view value) {
     return line;
 }
 
-bool WriteAll(int fd, const std::string& data) {
-    const char* p = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Writes the whole file beside the target and renames it into place.
 bool ReplaceFile(const std::string& path, const std::string& data) {
     std::error_code ec;
     fs::path target(path);
+    // A linked profile stays a link: its target is replaced.
     if (fs::is_symlink(target, ec)) {
         const fs::path resolved = fs::weakly_canonical(target, ec);
         if (!ec) target = resolved;
     }
     const fs::path folder = target.parent_path();
     if (!folder.empty()) fs::create_directories(folder, ec);
-
-    mode_t mode = 0644;
-    struct stat st {};
-    if (::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
-
-    std::string tempName(1, '.');
-    tempName.append(target.filename().string()).append(".XXXXXX");
-    std::string temp = (folder / tempName).string();
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return false;
-    bool ok = WriteAll(fd, data);
-    ok = ok && ::fchmod(fd, mode) == 0;
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
+    AtomicFile file;
+    return file.Open(target.string()) && file.Write(data.data(), data.size()) && file.Commit();
 }
 
 } // namespace

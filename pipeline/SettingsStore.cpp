@@ -1,4 +1,4 @@
-#include "app/settings/SettingsStore.h"
+#include "pipeline/SettingsStore.h"
 
 #include <clocale>
 #include <cstdio>

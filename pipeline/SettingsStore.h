@@ -3,7 +3,7 @@
 // the desktop program's settings.
 #pragma once
 
-#include "app/settings/SettingsProfile.h"
+#include "pipeline/SettingsProfile.h"
 #include "image/ConversionSettings.h"
 
 #include <cstdint>

@@ -2,6 +2,7 @@
 // channel decoding and the writer.
 #pragma once
 
+#include "base/AtomicFile.h"
 #include "tlpsdex/tlpsdex.h"
 
 #include <cstddef>
@@ -60,9 +61,6 @@ int ParseDocument(std::unique_ptr<ByteSource> source, Document& doc);
 int DecodePicture(const Document& doc, int index, std::uint8_t* out, std::size_t outBytes,
                   const TlPsdRect& rect);
 
-// UTF-8 text cut to at most maxBytes bytes at a character boundary.
-std::string CutUtf8(const std::string& text, std::size_t maxBytes);
-
 // Writer of an 8-bit RGB document.
 class Writer {
 public:
@@ -71,7 +69,7 @@ public:
     int SetLayer(const std::uint8_t* pixels, const TlPsdLayerInfo& info);
     int Finish();
     void Abandon();
-    bool open() const { return fd_ >= 0; }
+    bool open() const { return open_; }
 
 private:
     struct EncodedLayer {
@@ -79,9 +77,8 @@ private:
         std::vector<std::vector<std::uint8_t>> channels; // ids -1, 0, 1, 2
     };
 
-    std::string target_;
-    std::string temp_;
-    int fd_ = -1;
+    pelo::AtomicFile file_;
+    bool open_ = false;
     bool unicodeNames_ = true;
     int compression_ = 1;
     bool matteMerged_ = true;

@@ -1,5 +1,6 @@
 // PSD/PSB reading: header, layer records, and channel decoding (raw,
 // run-length, zip with and without prediction) into BGRA pixels.
+#include "base/Utf.h"
 #include "tlpsdex/PsdFormat.h"
 
 #include <algorithm>
@@ -12,6 +13,12 @@
 #include <zlib.h>
 
 namespace tlpsd {
+
+using pelo::AppendUtf8;
+using pelo::CutUtf8;
+using pelo::Utf16ToUtf8;
+using pelo::Utf8SequenceLength;
+
 namespace {
 
 constexpr int kMaxChannels = 56;
@@ -135,65 +142,6 @@ bool HasLongLength(const char* key) {
     for (const char* k : kKeys)
         if (IsTag(key, k)) return true;
     return false;
-}
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-std::string Utf16ToUtf8(const std::vector<std::uint16_t>& units) {
-    std::string out;
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        std::uint32_t u = units[i];
-        if (u >= 0xD800 && u < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] < 0xE000) {
-            u = 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-            ++i;
-        } else if (u >= 0xD800 && u < 0xE000) {
-            u = 0xFFFD;
-        }
-        AppendUtf8(out, u);
-    }
-    return out;
-}
-
-// Length of the valid UTF-8 sequence at s[i], or 0.
-std::size_t Utf8SequenceLength(const std::string& s, std::size_t i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    std::size_t n = 0;
-    std::uint32_t cp = 0;
-    if (c < 0x80) return 1;
-    if ((c & 0xE0) == 0xC0)
-        n = 2, cp = c & 0x1F;
-    else if ((c & 0xF0) == 0xE0)
-        n = 3, cp = c & 0x0F;
-    else if ((c & 0xF8) == 0xF0)
-        n = 4, cp = c & 0x07;
-    else
-        return 0;
-    if (i + n > s.size()) return 0;
-    for (std::size_t k = 1; k < n; ++k) {
-        const auto d = static_cast<unsigned char>(s[i + k]);
-        if ((d & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (d & 0x3F);
-    }
-    const std::uint32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < minimum[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return 0;
-    return n;
 }
 
 // Pascal names carry no encoding; UTF-8 is kept, anything else read as Latin-1.
@@ -766,17 +714,6 @@ std::unique_ptr<ByteSource> OpenFileSource(const char* path, int* error) {
 
 std::unique_ptr<ByteSource> MemorySource(const void* data, std::size_t size) {
     return std::make_unique<MemSource>(data, size);
-}
-
-std::string CutUtf8(const std::string& text, std::size_t maxBytes) {
-    std::size_t end = 0;
-    while (end < text.size()) {
-        std::size_t n = Utf8SequenceLength(text, end);
-        if (n == 0) n = 1; // stray byte: keep byte-wise
-        if (end + n > maxBytes) break;
-        end += n;
-    }
-    return text.substr(0, end);
 }
 
 int ParseDocument(std::unique_ptr<ByteSource> source, Document& doc) {

@@ -1,6 +1,8 @@
 // Writing an 8-bit RGB PSD: merged image, layers with transparency,
 // Pascal and Unicode names, run-length channels. The file is written beside
 // its target and renamed into place when complete.
+#include "base/ByteOrder.h"
+#include "base/Utf.h"
 #include "tlpsdex/PsdFormat.h"
 
 #include <atomic>
@@ -13,24 +15,19 @@
 #include <unistd.h>
 
 namespace tlpsd {
+
+using pelo::AppendBe16;
+using pelo::AppendBe32;
+using pelo::CutUtf8;
+using pelo::Utf8ToUtf16;
+
 namespace {
 
-void Put16(std::vector<std::uint8_t>& out, unsigned v) {
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-    out.push_back(static_cast<std::uint8_t>(v));
-}
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    Put16(out, v >> 16);
-    Put16(out, v & 0xFFFF);
-}
 void PutTag(std::vector<std::uint8_t>& out, const char* tag) {
     out.insert(out.end(), tag, tag + 4);
 }
 void Patch32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
-    out[at] = static_cast<std::uint8_t>(v >> 24);
-    out[at + 1] = static_cast<std::uint8_t>(v >> 16);
-    out[at + 2] = static_cast<std::uint8_t>(v >> 8);
-    out[at + 3] = static_cast<std::uint8_t>(v);
+    pelo::StoreBe32(out.data() + at, v);
 }
 
 // Run-length (pack-bits) encoding of one row.
@@ -60,7 +57,7 @@ void PackRow(const std::uint8_t* row, std::size_t n, std::vector<std::uint8_t>& 
 std::vector<std::uint8_t> EncodePlane(const std::uint8_t* pixels, std::size_t w, std::size_t h,
                                       int byte, bool matte, int compression) {
     std::vector<std::uint8_t> out;
-    Put16(out, w == 0 || h == 0 ? 0 : static_cast<unsigned>(compression));
+    AppendBe16(out, w == 0 || h == 0 ? 0 : static_cast<unsigned>(compression));
     if (w == 0 || h == 0) return out;
     std::vector<std::uint8_t> row(w);
     std::vector<std::uint8_t> packed;
@@ -89,82 +86,23 @@ std::vector<std::uint8_t> EncodePlane(const std::uint8_t* pixels, std::size_t w,
     return out;
 }
 
-std::vector<std::uint16_t> Utf8ToUtf16(const std::string& s) {
-    std::vector<std::uint16_t> out;
-    for (std::size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        std::uint32_t cp = 0xFFFD;
-        std::size_t n = 1;
-        if (c < 0x80)
-            cp = c;
-        else if ((c & 0xE0) == 0xC0)
-            n = 2, cp = c & 0x1F;
-        else if ((c & 0xF0) == 0xE0)
-            n = 3, cp = c & 0x0F;
-        else if ((c & 0xF8) == 0xF0)
-            n = 4, cp = c & 0x07;
-        if (n > 1) {
-            bool ok = i + n <= s.size();
-            for (std::size_t k = 1; ok && k < n; ++k) {
-                const auto d = static_cast<unsigned char>(s[i + k]);
-                ok = (d & 0xC0) == 0x80;
-                cp = (cp << 6) | (d & 0x3F);
-            }
-            if (!ok || cp > 0x10FFFF) cp = 0xFFFD, n = 1;
-        }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<std::uint16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<std::uint16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<std::uint16_t>(cp));
-        }
-        i += n;
-    }
-    return out;
-}
-
-bool WriteAll(int fd, const std::vector<std::uint8_t>& bytes) {
-    const std::uint8_t* p = bytes.data();
-    std::size_t n = bytes.size();
-    while (n > 0) {
-        const ssize_t put = ::write(fd, p, n);
-        if (put < 0 && errno == EINTR) continue;
-        if (put == 0) errno = ENOSPC; // a regular file takes nothing only when the device is full
-        if (put <= 0) return false;
-        p += put;
-        n -= static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
 } // namespace
 
 int Writer::Begin(const char* path, const std::int32_t* options) {
     if (!path || !*path) return TLPSD_E_ARGUMENT;
-    static const std::int32_t kDefaults[TLPSD_SAVE_OPTION_COUNT] = {0, 32769, 0, 1, 0, 2, 0};
-    const std::int32_t* opt = options ? options : kDefaults;
+    const std::int32_t* opt = options ? options : TLPSD_SAVE_OPTION_DEFAULTS;
     if (opt[3] != 0 && opt[3] != 1) return TLPSD_E_ARGUMENT;
     if (opt[5] != 0 && opt[5] != 2) return TLPSD_E_ARGUMENT;
     unicodeNames_ = (opt[1] & 0x8000) == 0 || (opt[1] & 1) != 0;
     compression_ = opt[3];
     matteMerged_ = opt[5] == 2;
 
-    target_ = path;
-    // A short unique name in the target's folder, whatever the length of the
-    // target's name, created with the ordinary permissions.
-    static std::atomic<unsigned> serial{0};
-    const std::size_t slash = target_.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
-    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-        char name[64];
-        std::snprintf(name, sizeof(name), ".pelo-%ld-p%u.tmp", static_cast<long>(::getpid()),
-                      serial.fetch_add(1));
-        temp_ = folder + name;
-        fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ < 0 && errno != EEXIST) break;
+    // Written beside the target and renamed into place when complete.
+    if (!file_.Open(path)) {
+        errno = file_.lastErrno();
+        return TLPSD_E_OPEN;
     }
-    if (fd_ < 0) return TLPSD_E_OPEN;
+    open_ = true;
     haveImage_ = false;
     merged_.clear();
     layers_.clear();
@@ -186,7 +124,7 @@ int Writer::SetImage(const std::uint8_t* pixels, std::int32_t width, std::int32_
         if (mergedAlpha_) planes.push_back(EncodePlane(pixels, w, h, 3, false, compression_));
         // One compression field, then every plane's counts, then every plane's rows.
         merged_.clear();
-        Put16(merged_, static_cast<unsigned>(compression_));
+        AppendBe16(merged_, static_cast<unsigned>(compression_));
         const std::size_t countBytes = compression_ == 1 ? 2 * h : 0;
         for (const auto& p : planes)
             merged_.insert(merged_.end(), p.begin() + 2, p.begin() + 2 + countBytes);
@@ -224,7 +162,7 @@ int Writer::SetLayer(const std::uint8_t* pixels, const TlPsdLayerInfo& info) {
 }
 
 int Writer::Finish() {
-    if (fd_ < 0) return TLPSD_E_NOT_OPEN;
+    if (!open_) return TLPSD_E_NOT_OPEN;
     if (!haveImage_) {
         Abandon();
         return TLPSD_E_ARGUMENT;
@@ -232,37 +170,37 @@ int Writer::Finish() {
     std::vector<std::uint8_t> out;
     try {
         PutTag(out, "8BPS");
-        Put16(out, 1);
+        AppendBe16(out, 1);
         out.insert(out.end(), 6, 0);
-        Put16(out, mergedAlpha_ ? 4 : 3);
-        Put32(out, static_cast<std::uint32_t>(height_));
-        Put32(out, static_cast<std::uint32_t>(width_));
-        Put16(out, 8);
-        Put16(out, 3);
-        Put32(out, 0); // colour mode data
-        Put32(out, 0); // image resources
+        AppendBe16(out, mergedAlpha_ ? 4 : 3);
+        AppendBe32(out, static_cast<std::uint32_t>(height_));
+        AppendBe32(out, static_cast<std::uint32_t>(width_));
+        AppendBe16(out, 8);
+        AppendBe16(out, 3);
+        AppendBe32(out, 0); // colour mode data
+        AppendBe32(out, 0); // image resources
 
         const std::size_t sectionAt = out.size();
-        Put32(out, 0);
+        AppendBe32(out, 0);
         const std::size_t infoAt = out.size();
-        Put32(out, 0);
+        AppendBe32(out, 0);
         if (!layers_.empty()) {
             const int count = static_cast<int>(layers_.size());
             // A negative count says the merged image's extra channel is transparency.
-            Put16(out,
-                  static_cast<unsigned>(static_cast<std::uint16_t>(mergedAlpha_ ? -count : count)));
+            AppendBe16(out, static_cast<unsigned>(
+                                static_cast<std::uint16_t>(mergedAlpha_ ? -count : count)));
             static const std::int16_t kIds[] = {-1, 0, 1, 2};
             for (const EncodedLayer& layer : layers_) {
                 const TlPsdRect& r = layer.info.rect;
-                Put32(out, static_cast<std::uint32_t>(r.top));
-                Put32(out, static_cast<std::uint32_t>(r.left));
-                Put32(out, static_cast<std::uint32_t>(r.bottom));
-                Put32(out, static_cast<std::uint32_t>(r.right));
-                Put16(out, 4);
+                AppendBe32(out, static_cast<std::uint32_t>(r.top));
+                AppendBe32(out, static_cast<std::uint32_t>(r.left));
+                AppendBe32(out, static_cast<std::uint32_t>(r.bottom));
+                AppendBe32(out, static_cast<std::uint32_t>(r.right));
+                AppendBe16(out, 4);
                 for (int k = 0; k < 4; ++k) {
-                    Put16(out, static_cast<std::uint16_t>(kIds[k]));
-                    Put32(out, static_cast<std::uint32_t>(
-                                   layer.channels[static_cast<std::size_t>(k)].size()));
+                    AppendBe16(out, static_cast<std::uint16_t>(kIds[k]));
+                    AppendBe32(out, static_cast<std::uint32_t>(
+                                        layer.channels[static_cast<std::size_t>(k)].size()));
                 }
                 PutTag(out, "8BIM");
                 char key[4] = {'n', 'o', 'r', 'm'};
@@ -278,9 +216,9 @@ int Writer::Finish() {
                 out.push_back(layer.info.visible == 1 ? 0x08 : 0x0A); // bit 1: hidden
                 out.push_back(0);
                 const std::size_t extraAt = out.size();
-                Put32(out, 0);
-                Put32(out, 0); // no mask
-                Put32(out, 0); // no blending ranges
+                AppendBe32(out, 0);
+                AppendBe32(out, 0); // no mask
+                AppendBe32(out, 0); // no blending ranges
                 const std::string name = CutUtf8(layer.info.name, 255);
                 out.push_back(static_cast<std::uint8_t>(name.size()));
                 out.insert(out.end(), name.begin(), name.end());
@@ -291,10 +229,10 @@ int Writer::Finish() {
                     PutTag(out, "luni");
                     std::uint32_t len = 4 + 2 * static_cast<std::uint32_t>(units.size());
                     const std::uint32_t padded = (len + 3) & ~3u;
-                    Put32(out, padded);
-                    Put32(out, static_cast<std::uint32_t>(units.size()));
+                    AppendBe32(out, padded);
+                    AppendBe32(out, static_cast<std::uint32_t>(units.size()));
                     for (std::uint16_t u : units)
-                        Put16(out, u);
+                        AppendBe16(out, u);
                     out.insert(out.end(), padded - len, 0);
                 }
                 Patch32(out, extraAt, static_cast<std::uint32_t>(out.size() - extraAt - 4));
@@ -306,7 +244,7 @@ int Writer::Finish() {
                 out.push_back(0);
             Patch32(out, infoAt, static_cast<std::uint32_t>(out.size() - infoAt - 4));
         }
-        Put32(out, 0); // global layer mask
+        AppendBe32(out, 0); // global layer mask
         Patch32(out, sectionAt, static_cast<std::uint32_t>(out.size() - sectionAt - 4));
         if (out.size() > 0xFFFFFFF0u) {
             Abandon();
@@ -317,27 +255,21 @@ int Writer::Finish() {
         Abandon();
         return TLPSD_E_MEMORY;
     }
-    // err keeps the failing call's errno for the caller.
-    int err = 0;
-    if (!WriteAll(fd_, out) || ::fsync(fd_) != 0) err = errno;
-    if (::close(fd_) != 0 && err == 0 && errno != EINTR) err = errno;
-    fd_ = -1;
-    if (err == 0 && std::rename(temp_.c_str(), target_.c_str()) != 0) err = errno;
-    if (err != 0) ::unlink(temp_.c_str());
+    // errno keeps the failing call's for the caller.
+    const bool written = file_.Write(out.data(), out.size()) && file_.Commit();
+    const int err = file_.lastErrno();
+    open_ = false;
     std::vector<std::uint8_t>().swap(out);
     layers_.clear();
     merged_.clear();
-    if (err == 0) return TLPSD_OK;
+    if (written) return TLPSD_OK;
     errno = err;
     return TLPSD_E_READ;
 }
 
 void Writer::Abandon() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        ::unlink(temp_.c_str());
-    }
-    fd_ = -1;
+    file_.Abandon();
+    open_ = false;
     layers_.clear();
     merged_.clear();
     haveImage_ = false;

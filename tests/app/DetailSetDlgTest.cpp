@@ -105,8 +105,8 @@ TEST(CDetailSetDlg, OutOfRangeValuesAreAccepted) {
         Button(&dialog, "1")->click();
     });
     ASSERT_EQ(dialog.DoModal(), 1);
-    EXPECT_EQ(dialog.gamma, 2.5);
-    EXPECT_EQ(dialog.hueThreshold, 70000u);
+    EXPECT_EQ(dialog.values.gamma, 2.5);
+    EXPECT_EQ(dialog.values.hueThreshold, 70000u);
 }
 
 TEST(CDetailSetDlg, LettersInANumberFieldKeepTheDialogOpen) {
@@ -124,13 +124,13 @@ TEST(CDetailSetDlg, LettersInANumberFieldKeepTheDialogOpen) {
         Button(&dialog, "1")->click();
         stillOpen = dialog.isVisible();
         focusAfter = dialog.focusWidget();
-        purpleAfter = dialog.purpleLift;
+        purpleAfter = dialog.values.purpleLift;
         Button(&dialog, "2")->click();
     });
     EXPECT_EQ(dialog.DoModal(), 2);
     EXPECT_TRUE(stillOpen);
     EXPECT_EQ(focusAfter, Edit(&dialog, "1002"));
-    EXPECT_EQ(dialog.gamma, 0.5);
+    EXPECT_EQ(dialog.values.gamma, 0.5);
     EXPECT_EQ(purpleAfter, start.purpleLift);
     ASSERT_EQ(watcher.messages().size(), 1);
     EXPECT_EQ(watcher.messages().front(), "正の整数を入力してください。");

@@ -1,4 +1,4 @@
-#include "formats/AtomicFile.h"
+#include "base/AtomicFile.h"
 
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"

@@ -1,6 +1,6 @@
 #include "formats/TgaWriter.h"
 
-#include "formats/AtomicFile.h"
+#include "base/AtomicFile.h"
 #include "samples/SpriteArt.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"

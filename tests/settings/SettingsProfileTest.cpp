@@ -1,4 +1,4 @@
-#include "app/settings/SettingsProfile.h"
+#include "pipeline/SettingsProfile.h"
 
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"

@@ -1,0 +1,27 @@
+// The entries of a run from the command: one file pair, or every file of
+// the input format in a folder (and, with -r, its sub-folders) with its
+// output path.
+#pragma once
+
+#include "cli/CommandLine.h"
+#include "pipeline/BatchRunner.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pelo::cli {
+
+// The formats the lists offer, sorted: "*.ERI", "*.PSD" and the codec's.
+std::vector<std::string> InputPatterns();
+std::vector<std::string> OutputPatterns();
+
+struct RunEntries {
+    std::vector<BatchEntry> entries;
+    bool listingFailed = false; // a sub-folder could not be opened (named on stderr)
+};
+
+// None when the run cannot start; exitCode then says how the program ends.
+std::optional<RunEntries> CollectRunEntries(const BatchCommand& command, int& exitCode);
+
+} // namespace pelo::cli
