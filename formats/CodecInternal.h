@@ -5,7 +5,9 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <memory>
 #include <string>
+#include <tiffio.h>
 
 namespace pelo::codec {
 
@@ -14,8 +16,24 @@ namespace pelo::codec {
 // without dithering. image is Format_ARGB32.
 bool EncodeGif(const QImage& image, QByteArray& out, std::string& error);
 
-// Baseline TIFF, RGBA with unassociated alpha, one deflate strip: the colour
-// of transparent pixels is kept. image is Format_ARGB32.
+// Baseline little-endian TIFF, 8-bit RGBA with unassociated alpha, top-left
+// orientation, in deflate strips of about 1 MiB of pixels each: the colour of
+// transparent pixels is kept. image is Format_ARGB32.
 bool EncodeTiff(const QImage& image, QByteArray& out, std::string& error);
+
+struct TiffClose {
+    void operator()(TIFF* t) const { TIFFClose(t); }
+};
+using TiffPtr = std::unique_ptr<TIFF, TiffClose>;
+
+// libtiff over the given procs with the codec's handlers: nothing is printed,
+// and the first complaint of the calling thread from the open on is kept for
+// TiffReason. maxSingleAlloc caps one allocation of libtiff (0: no cap).
+TiffPtr OpenTiffClient(const char* mode, thandle_t handle, TIFFReadWriteProc read,
+                       TIFFReadWriteProc write, TIFFSeekProc seek, TIFFCloseProc close,
+                       TIFFSizeProc size, tmsize_t maxSingleAlloc);
+
+// "TIFF: " and libtiff's first complaint, or otherwise when it made none.
+std::string TiffReason(const char* otherwise);
 
 } // namespace pelo::codec

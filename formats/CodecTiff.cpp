@@ -1,5 +1,6 @@
 // TIFF input through libtiff: Qt's decoder premultiplies alpha, which loses
 // the colour bytes of transparent pixels.
+#include "formats/CodecInternal.h"
 #include "formats/CodecReaders.h"
 #include "image/Allocation.h"
 
@@ -90,18 +91,29 @@ void InstallHandlers() {
 // first DecodeTiff is covered as well.
 const bool kHandlersInstalled = (InstallHandlers(), true);
 
-std::string TiffReason(const char* otherwise) {
-    return tiffMessage.empty() ? otherwise : "TIFF: " + tiffMessage;
-}
-
-struct TiffClose {
-    void operator()(TIFF* t) const { TIFFClose(t); }
-};
 struct OptionsFree {
     void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
 };
 
 } // namespace
+
+TiffPtr OpenTiffClient(const char* mode, thandle_t handle, TIFFReadWriteProc read,
+                       TIFFReadWriteProc write, TIFFSeekProc seek, TIFFCloseProc close,
+                       TIFFSizeProc size, tmsize_t maxSingleAlloc) {
+    InstallHandlers(); // done at start-up already; kept for callers during static initialisation
+    tiffMessage.clear();
+    std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
+    if (!options) return nullptr;
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnFileError, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnFileWarning, nullptr);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), maxSingleAlloc);
+    return TiffPtr(TIFFClientOpenExt("memory", mode, handle, read, write, seek, close, size,
+                                     nullptr, nullptr, options.get()));
+}
+
+std::string TiffReason(const char* otherwise) {
+    return tiffMessage.empty() ? otherwise : "TIFF: " + tiffMessage;
+}
 
 TiffDecode DecodeTiff(const std::uint8_t* data, std::size_t size, PackedDibPtr& block,
                       std::string& error) {
@@ -112,15 +124,9 @@ TiffDecode DecodeTiff(const std::uint8_t* data, std::size_t size, PackedDibPtr& 
     tiffMessage.clear();
     if (!little && !big) return TiffDecode::NotHandled;
     Memory memory{data, size, 0};
-    std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
-    if (!options) return TiffDecode::NotHandled;
-    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnFileError, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnFileWarning, nullptr);
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(std::min<std::size_t>(
-                                                           MaxImageBytes(), std::size_t{1} << 40)));
-    std::unique_ptr<TIFF, TiffClose> tiff(
-        TIFFClientOpenExt("memory", "rm", &memory, ReadProc, WriteProc, SeekProc, CloseProc,
-                          SizeProc, nullptr, nullptr, options.get()));
+    const TiffPtr tiff = OpenTiffClient(
+        "rm", &memory, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc,
+        static_cast<tmsize_t>(std::min<std::size_t>(MaxImageBytes(), std::size_t{1} << 40)));
     if (!tiff) {
         // Qt's decoder sits on the same library and would fail the same way.
         error = TiffReason("cannot read the TIFF file");

@@ -3,13 +3,15 @@
 #include "formats/CodecInternal.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <gif_lib.h>
 #include <libimagequant.h>
 #include <memory>
+#include <new>
 #include <unordered_map>
 #include <vector>
-#include <zlib.h>
 
 namespace pelo::codec {
 
@@ -127,13 +129,76 @@ int WriteToArray(GifFileType* gif, const GifByteType* data, int length) {
     return length;
 }
 
-void PutLe16(QByteArray& out, unsigned v) {
-    out.append(static_cast<char>(v & 0xFF));
-    out.append(static_cast<char>((v >> 8) & 0xFF));
+// Classic TIFF addresses its bytes with 32-bit offsets.
+constexpr std::uint64_t kTiffMaxBytes = 0xFFFFFFFFu;
+// Pixel bytes per TIFF strip. libtiff deflates a strip handed over whole in
+// one faster call; strips of about 1 MiB keep its buffers in cache and lose
+// little compression to the restarts.
+constexpr std::size_t kTiffStripBytes = std::size_t{1} << 20;
+
+// The file libtiff writes, growing in memory.
+struct TiffSink {
+    QByteArray bytes;
+    std::uint64_t at = 0;
+    bool tooLarge = false;
+    bool outOfMemory = false;
+};
+
+tsize_t SinkRead(thandle_t handle, tdata_t buffer, tsize_t n) {
+    auto* sink = static_cast<TiffSink*>(handle);
+    const auto size = static_cast<std::uint64_t>(sink->bytes.size());
+    if (n < 0 || sink->at >= size) return 0;
+    const std::uint64_t count =
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(n), size - sink->at);
+    std::memcpy(buffer, sink->bytes.constData() + sink->at, count);
+    sink->at += count;
+    return static_cast<tsize_t>(count);
 }
-void PutLe32(QByteArray& out, std::uint32_t v) {
-    PutLe16(out, v & 0xFFFF);
-    PutLe16(out, v >> 16);
+tsize_t SinkWrite(thandle_t handle, tdata_t data, tsize_t n) {
+    auto* sink = static_cast<TiffSink*>(handle);
+    if (n <= 0) return n < 0 ? -1 : 0;
+    const auto count = static_cast<std::uint64_t>(n);
+    if (count > kTiffMaxBytes - std::min(sink->at, kTiffMaxBytes)) {
+        sink->tooLarge = true;
+        return -1;
+    }
+    const std::uint64_t end = sink->at + count;
+    const auto size = static_cast<std::uint64_t>(sink->bytes.size());
+    try {
+        const auto capacity = static_cast<std::uint64_t>(sink->bytes.capacity());
+        if (end > capacity)
+            sink->bytes.reserve(
+                static_cast<qsizetype>(std::min(std::max(end, 2 * capacity), kTiffMaxBytes)));
+        if (sink->at > size) // a seek past the end leaves a gap of zeros
+            sink->bytes.append(static_cast<qsizetype>(sink->at - size), '\0');
+        if (end > static_cast<std::uint64_t>(sink->bytes.size()))
+            sink->bytes.resize(static_cast<qsizetype>(end));
+    } catch (const std::bad_alloc&) {
+        sink->outOfMemory = true;
+        return -1;
+    }
+    std::memcpy(sink->bytes.data() + sink->at, data, count);
+    sink->at = end;
+    return n;
+}
+toff_t SinkSeek(thandle_t handle, toff_t offset, int whence) {
+    auto* sink = static_cast<TiffSink*>(handle);
+    const std::uint64_t base = whence == SEEK_CUR   ? sink->at
+                               : whence == SEEK_END ? static_cast<std::uint64_t>(sink->bytes.size())
+                                                    : 0;
+    const std::uint64_t target = base + offset; // wraps round for a backward offset
+    if (target > kTiffMaxBytes) {
+        sink->tooLarge = true;
+        return static_cast<toff_t>(-1);
+    }
+    sink->at = target;
+    return target;
+}
+int SinkClose(thandle_t) {
+    return 0;
+}
+toff_t SinkSize(thandle_t handle) {
+    return static_cast<toff_t>(static_cast<TiffSink*>(handle)->bytes.size());
 }
 
 } // namespace
@@ -187,64 +252,62 @@ bool EncodeGif(const QImage& image, QByteArray& out, std::string& error) {
 
 bool EncodeTiff(const QImage& image, QByteArray& out, std::string& error) {
     const int w = image.width(), h = image.height();
-    const std::size_t rowBytes = 4 * static_cast<std::size_t>(w);
-    std::vector<std::uint8_t> rgba(rowBytes * static_cast<std::size_t>(h));
-    for (int y = 0; y < h; ++y) {
-        const std::uint8_t* row = image.constScanLine(y);
-        std::uint8_t* dst = rgba.data() + rowBytes * static_cast<std::size_t>(y);
-        for (int x = 0; x < w; ++x) {
-            dst[4 * x + 0] = row[4 * x + 2];
-            dst[4 * x + 1] = row[4 * x + 1];
-            dst[4 * x + 2] = row[4 * x + 0];
-            dst[4 * x + 3] = row[4 * x + 3];
-        }
-    }
-    uLongf packedSize = compressBound(static_cast<uLong>(rgba.size()));
-    std::vector<std::uint8_t> packed(packedSize);
-    if (compress2(packed.data(), &packedSize, rgba.data(), static_cast<uLong>(rgba.size()), 6) !=
-        Z_OK) {
-        error = "TIFF compression failed";
+    if (image.format() != QImage::Format_ARGB32 || w < 1 || h < 1) {
+        error = "TIFF needs a non-empty 32-bit picture";
         return false;
     }
-    constexpr int kTags = 11;
-    constexpr std::uint32_t kIfdOffset = 8;
-    constexpr std::uint32_t kBitsOffset = kIfdOffset + 2 + kTags * 12 + 4;
-    constexpr std::uint32_t kStripOffset = kBitsOffset + 8;
-    if (packedSize > 0xFFFFFFFFu - kStripOffset) {
-        error = "picture too large for TIFF";
+    const auto width = static_cast<std::uint32_t>(w), height = static_cast<std::uint32_t>(h);
+    const std::size_t rowBytes = 4 * std::size_t{width};
+    const auto rowsPerStrip =
+        static_cast<std::uint32_t>(std::clamp<std::size_t>(kTiffStripBytes / rowBytes, 1, height));
+
+    TiffSink sink;
+    TiffPtr tiff =
+        OpenTiffClient("wl", &sink, SinkRead, SinkWrite, SinkSeek, SinkClose, SinkSize, 0);
+    auto fail = [&](const char* otherwise) {
+        error = sink.tooLarge      ? "picture too large for TIFF"
+                : sink.outOfMemory ? "out of memory"
+                                   : TiffReason(otherwise);
         return false;
-    }
-    out.clear();
-    out.append("II*\0", 4);
-    PutLe32(out, kIfdOffset);
-    PutLe16(out, kTags);
-    auto tag = [&out](unsigned id, unsigned type, std::uint32_t count, std::uint32_t value) {
-        PutLe16(out, id);
-        PutLe16(out, type);
-        PutLe32(out, count);
-        if (type == 3 && count == 1) {
-            PutLe16(out, value);
-            PutLe16(out, 0);
-        } else {
-            PutLe32(out, value);
-        }
     };
-    constexpr unsigned kShort = 3, kLong = 4;
-    tag(256, kLong, 1, static_cast<std::uint32_t>(w));          // ImageWidth
-    tag(257, kLong, 1, static_cast<std::uint32_t>(h));          // ImageLength
-    tag(258, kShort, 4, kBitsOffset);                           // BitsPerSample 8,8,8,8
-    tag(259, kShort, 1, 8);                                     // Compression: deflate
-    tag(262, kShort, 1, 2);                                     // Photometric: RGB
-    tag(273, kLong, 1, kStripOffset);                           // StripOffsets
-    tag(277, kShort, 1, 4);                                     // SamplesPerPixel
-    tag(278, kLong, 1, static_cast<std::uint32_t>(h));          // RowsPerStrip
-    tag(279, kLong, 1, static_cast<std::uint32_t>(packedSize)); // StripByteCounts
-    tag(284, kShort, 1, 1);                                     // PlanarConfiguration
-    tag(338, kShort, 1, 2);                                     // ExtraSamples: unassociated
-    PutLe32(out, 0);                                            // no further IFD
-    for (int i = 0; i < 4; ++i)
-        PutLe16(out, 8);
-    out.append(reinterpret_cast<const char*>(packed.data()), static_cast<qsizetype>(packedSize));
+    if (!tiff) return fail("TIFF encoder unavailable");
+    TIFF* t = tiff.get();
+    std::uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
+    // libtiff takes 16-bit fields as int through its variadic setter.
+    if (!TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width) ||
+        !TIFFSetField(t, TIFFTAG_IMAGELENGTH, height) ||
+        !TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8) ||
+        !TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 4) ||
+        !TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) ||
+        !TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, extra) ||
+        !TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) ||
+        !TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) ||
+        !TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) ||
+        !TIFFSetField(t, TIFFTAG_ZIPQUALITY, 6) ||
+        !TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip))
+        return fail("TIFF encoder refused the picture's layout");
+
+    std::vector<std::uint8_t> rgba(rowBytes * rowsPerStrip);
+    for (std::uint32_t y = 0, strip = 0; y < height; y += rowsPerStrip, ++strip) {
+        const std::uint32_t rows = std::min(rowsPerStrip, height - y);
+        std::uint8_t* dst = rgba.data();
+        for (std::uint32_t r = 0; r < rows; ++r) {
+            const std::uint8_t* src = image.constScanLine(static_cast<int>(y + r));
+            for (std::uint32_t x = 0; x < width; ++x, src += 4, dst += 4) {
+                dst[0] = src[2];
+                dst[1] = src[1];
+                dst[2] = src[0];
+                dst[3] = src[3];
+            }
+        }
+        if (TIFFWriteEncodedStrip(t, strip, rgba.data(), static_cast<tmsize_t>(rows * rowBytes)) <
+            0)
+            return fail("TIFF encoding failed");
+    }
+    if (!TIFFFlush(t)) return fail("TIFF encoding failed");
+    tiff.reset();
+    if (sink.tooLarge || sink.outOfMemory) return fail("TIFF encoding failed");
+    out = std::move(sink.bytes);
     return true;
 }
 

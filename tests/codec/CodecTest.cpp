@@ -5,9 +5,12 @@
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
+#include <tiffio.h>
 #include <vector>
 
 namespace pelo {
@@ -630,6 +633,61 @@ TEST(CodecSave, PngAndTiffKeepTheColourOfTransparentPixels) {
         ASSERT_TRUE(Load(dir.file(name), reread));
         EXPECT_EQ(BlockRgba(*reread), rgba) << name;
     }
+}
+
+// A picture taller than one strip, with colour under every alpha value
+// including 0, read back by libtiff itself and by ImageMagick.
+TEST(CodecSave, TiffDeclaresUnassociatedAlphaAndKeepsEveryByteAcrossStrips) {
+    TempDir dir;
+    const int w = 300, h = 1000;
+    Bytes rgba(static_cast<std::size_t>(w) * h * 4);
+    for (std::size_t i = 0; i < rgba.size() / 4; ++i) {
+        rgba[4 * i + 0] = static_cast<std::uint8_t>(i * 7 + 1);
+        rgba[4 * i + 1] = static_cast<std::uint8_t>((i >> 8) * 3 + 2);
+        rgba[4 * i + 2] = static_cast<std::uint8_t>((i * 13) >> 3);
+        rgba[4 * i + 3] = i % 5 == 0 ? 0 : static_cast<std::uint8_t>(i * 11);
+    }
+    const std::string path = dir.file("strips.tif");
+    ASSERT_EQ(SaveCodecImage(path, BlockFromRgba(rgba, w, h)), 0);
+    auto firstDifference = [&rgba](const Bytes& back) {
+        return back.size() == rgba.size()
+                   ? std::mismatch(back.begin(), back.end(), rgba.begin()).first - back.begin()
+                   : -1;
+    };
+
+    struct Close {
+        void operator()(TIFF* t) const { TIFFClose(t); }
+    };
+    const std::unique_ptr<TIFF, Close> tiff(TIFFOpen(path.c_str(), "r"));
+    ASSERT_TRUE(tiff);
+    TIFF* t = tiff.get();
+    std::uint16_t photometric = 0, samples = 0, bits = 0, planar = 0, orientation = 0;
+    std::uint16_t compression = 0, extraCount = 0;
+    std::uint16_t* extra = nullptr;
+    ASSERT_TRUE(TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric));
+    ASSERT_TRUE(TIFFGetField(t, TIFFTAG_SAMPLESPERPIXEL, &samples));
+    ASSERT_TRUE(TIFFGetField(t, TIFFTAG_BITSPERSAMPLE, &bits));
+    ASSERT_TRUE(TIFFGetField(t, TIFFTAG_PLANARCONFIG, &planar));
+    ASSERT_TRUE(TIFFGetField(t, TIFFTAG_ORIENTATION, &orientation));
+    ASSERT_TRUE(TIFFGetField(t, TIFFTAG_COMPRESSION, &compression));
+    ASSERT_TRUE(TIFFGetField(t, TIFFTAG_EXTRASAMPLES, &extraCount, &extra));
+    EXPECT_EQ(photometric, PHOTOMETRIC_RGB);
+    EXPECT_EQ(samples, 4);
+    EXPECT_EQ(bits, 8);
+    EXPECT_EQ(planar, PLANARCONFIG_CONTIG);
+    EXPECT_EQ(orientation, ORIENTATION_TOPLEFT);
+    EXPECT_EQ(compression, COMPRESSION_ADOBE_DEFLATE);
+    ASSERT_EQ(extraCount, 1);
+    EXPECT_EQ(extra[0], EXTRASAMPLE_UNASSALPHA);
+    EXPECT_GT(TIFFNumberOfStrips(t), 1u);
+    ASSERT_EQ(TIFFScanlineSize(t), 4 * w);
+    Bytes back(rgba.size());
+    for (int y = 0; y < h; ++y)
+        ASSERT_EQ(TIFFReadScanline(t, &back[4 * static_cast<std::size_t>(w) * y], y, 0), 1) << y;
+    EXPECT_EQ(firstDifference(back), static_cast<std::ptrdiff_t>(rgba.size()));
+
+    ASSERT_TRUE(ReadWithImageMagick(path, w, h, back));
+    EXPECT_EQ(firstDifference(back), static_cast<std::ptrdiff_t>(rgba.size()));
 }
 
 TEST(CodecSave, GifKeepsExactColoursUpTo256AndReducesLargerPictures) {
