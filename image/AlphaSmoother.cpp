@@ -45,7 +45,7 @@ bool AlphaSmoother::Blend(const std::uint8_t* s, const std::uint8_t* t, std::uin
         return true;
     }
     std::uint8_t out[4] = {t[0], t[1], t[2], t[3]};
-    if (!blendAlpha(s, t, out, w, f_)) return false;
+    if (!BlendAlpha(s, t, out, w, f_)) return false;
     std::memcpy(dst, out, 4);
     return true;
 }

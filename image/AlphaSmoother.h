@@ -1,4 +1,4 @@
-// The alpha pass: steps where alpha classes differ, blended with blendAlpha.
+// The alpha pass: steps where alpha classes differ, blended with BlendAlpha.
 // Only byte 3 of each pixel is written back.
 #pragma once
 

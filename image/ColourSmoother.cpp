@@ -82,7 +82,7 @@ const ColourTerms& ColourSmoother::Terms(std::uint32_t colour) {
 bool ColourSmoother::BlendOutsideWeights(const std::uint8_t* s, const std::uint8_t* t,
                                          std::uint8_t* dst, int w) {
     std::uint8_t out[4] = {t[0], t[1], t[2], t[3]};
-    if (!blendColour(s, t, out, w, settings_)) return false;
+    if (!BlendColour(s, t, out, w, settings_)) return false;
     std::memcpy(dst, out, 4);
     return true;
 }

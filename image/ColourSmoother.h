@@ -1,5 +1,5 @@
 // The colour pass: steps where red, green and blue classes differ, blended
-// with blendColour. Alpha is left as it was.
+// with BlendColour. Alpha is left as it was.
 #pragma once
 
 #include "image/ImageView.h"
@@ -38,7 +38,7 @@ private:
         return word & 0x00FFFFFFu;
     }
 
-    // Results of earlier mixes of the same colours and weight; blendColour is
+    // Results of earlier mixes of the same colours and weight; BlendColour is
     // a pure function of them, so a hit gives the very bytes a mix would.
     struct MixEntry {
         std::uint64_t tag = 0; // 0: empty

@@ -24,7 +24,7 @@ inline std::uint8_t ToByte(double v) {
 inline double LiftedLuminance(int red, int green, int blue, double luminance,
                               const ColourBlendSettings& p) {
     double l = std::pow(luminance, p.gamma);
-    const HueSaturation hs = toHueSaturation(red, green, blue, luminance);
+    const HueSaturation hs = ToHueSaturation(red, green, blue, luminance);
     if (hs.saturation > 250.0) {
         const double redThreshold = static_cast<double>(p.redThreshold);
         if (hs.hue < redThreshold || 256.0 - hs.hue < redThreshold)
@@ -41,7 +41,7 @@ double Luminance(int red, int green, int blue) {
     return 0.29891 * red + 0.58661 * green + 0.11448 * blue;
 }
 
-HueSaturation toHueSaturation(int red, int green, int blue, double luminance) {
+HueSaturation ToHueSaturation(int red, int green, int blue, double luminance) {
     const int mx = red > green ? (red > blue ? red : blue) : (green > blue ? green : blue);
     const int mn = red < green ? (red < blue ? red : blue) : (green < blue ? green : blue);
     HueSaturation hs;
@@ -105,7 +105,7 @@ void MixColour(const ColourTerms& s, const ColourTerms& t, int w, double gamma,
     out[2] = ToByte(r);
 }
 
-bool blendColour(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w,
+bool BlendColour(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w,
                  const ColourBlendSettings& settings) {
     const int f = settings.detectThreshold;
     if (s[0] / f == t[0] / f && s[1] / f == t[1] / f && s[2] / f == t[2] / f) return false;
@@ -122,7 +122,7 @@ bool blendColour(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst
     return true;
 }
 
-bool blendAlpha(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w,
+bool BlendAlpha(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w,
                 int detectThreshold) {
     const int sa = s[3];
     const int ta = t[3];

@@ -25,7 +25,7 @@ struct HueSaturation {
 double Luminance(int red, int green, int blue);
 
 // luminance is Luminance(red, green, blue), not (max + min) / 2.
-HueSaturation toHueSaturation(int red, int green, int blue, double luminance);
+HueSaturation ToHueSaturation(int red, int green, int blue, double luminance);
 
 // The part of the colour mix that depends on one pixel only: its luminance
 // and its gamma-space luminance after the pure red / purple lifts.
@@ -44,12 +44,12 @@ void MixColour(const ColourTerms& s, const ColourTerms& t, int w, double gamma,
                std::uint8_t out[3]);
 
 // s and t point at the pixels (blue, green, red, alpha) as they were before
-// the pass; dst is T's place in the pass's work area. blendColour writes
-// bytes 0..2 of dst, blendAlpha byte 3, or nothing when S and T are in the
+// the pass; dst is T's place in the pass's work area. BlendColour writes
+// bytes 0..2 of dst, BlendAlpha byte 3, or nothing when S and T are in the
 // same classes or w <= 0. True when they wrote.
-bool blendColour(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w,
+bool BlendColour(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w,
                  const ColourBlendSettings& settings);
-bool blendAlpha(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w,
+bool BlendAlpha(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w,
                 int detectThreshold);
 
 } // namespace pelo

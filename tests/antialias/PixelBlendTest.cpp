@@ -23,7 +23,7 @@ Out Blend(Rgb s, Rgb t, int w, const ColourBlendSettings& settings, std::uint8_t
     const std::uint8_t sp[4] = {std::uint8_t(s.b), std::uint8_t(s.g), std::uint8_t(s.r), 255};
     const std::uint8_t tp[4] = {std::uint8_t(t.b), std::uint8_t(t.g), std::uint8_t(t.r), tAlpha};
     std::uint8_t dst[4] = {11, 22, 33, 44}; // sentinel
-    const bool wrote = blendColour(sp, tp, dst, w, settings);
+    const bool wrote = BlendColour(sp, tp, dst, w, settings);
     return {wrote, dst[2], dst[1], dst[0], dst[3]};
 }
 
@@ -40,59 +40,59 @@ constexpr Rgb kBlack{0, 0, 0}, kWhite{255, 255, 255}, kRed{255, 0, 0}, kPurple{2
     kBlue{0, 0, 255}, kGreen{0, 255, 0}, kGrey{128, 128, 128};
 
 TEST(HueSaturation, ScaleExamples) {
-    const auto red = toHueSaturation(255, 0, 0, Y(kRed));
+    const auto red = ToHueSaturation(255, 0, 0, Y(kRed));
     EXPECT_EQ(red.hue, 0.0);
     EXPECT_EQ(red.saturation, 255.5);
-    const auto purple = toHueSaturation(255, 0, 255, Y(kPurple));
+    const auto purple = ToHueSaturation(255, 0, 255, Y(kPurple));
     EXPECT_EQ(purple.hue, 213.0); // red tested first: 0.5 - 42.5 + 255
     EXPECT_EQ(purple.saturation, 255.5);
-    EXPECT_EQ(toHueSaturation(0, 0, 255, Y(kBlue)).hue, 170.0);
-    EXPECT_EQ(toHueSaturation(0, 255, 0, Y(kGreen)).hue, 85.0);
-    const auto grey = toHueSaturation(90, 90, 90, 90.0);
+    EXPECT_EQ(ToHueSaturation(0, 0, 255, Y(kBlue)).hue, 170.0);
+    EXPECT_EQ(ToHueSaturation(0, 255, 0, Y(kGreen)).hue, 85.0);
+    const auto grey = ToHueSaturation(90, 90, 90, 90.0);
     EXPECT_EQ(grey.hue, 0.0);
     EXPECT_EQ(grey.saturation, 0.0);
 }
 
 TEST(HueSaturation, BrightColoursUseTheSecondSaturationFormula) {
     // Yellow: Y above 127, denominator 512 - s.
-    const auto yellow = toHueSaturation(255, 255, 0, Y({255, 255, 0}));
+    const auto yellow = ToHueSaturation(255, 255, 0, Y({255, 255, 0}));
     EXPECT_DOUBLE_EQ(yellow.saturation, (255.0 * 255 + (510 - 255) * 0.5) / (512 - 255));
     EXPECT_EQ(yellow.hue, 42.0);
     // The same colours at a luminance given as at most 127 use the first one.
-    EXPECT_DOUBLE_EQ(toHueSaturation(255, 255, 0, 127.0).saturation,
+    EXPECT_DOUBLE_EQ(ToHueSaturation(255, 255, 0, 127.0).saturation,
                      (255 * 0.5 + 255.0 * 255) / 255);
 }
 
 TEST(BlendAlpha, WeightedMeanAndItsLimits) {
     const std::uint8_t opaque[4] = {0, 0, 0, 255}, clear[4] = {9, 9, 9, 0};
     std::uint8_t dst[4] = {1, 2, 3, 77};
-    EXPECT_TRUE(blendAlpha(opaque, clear, dst, 128, 4));
+    EXPECT_TRUE(BlendAlpha(opaque, clear, dst, 128, 4));
     EXPECT_EQ(dst[3], 128); // (0 * 128 + 255 * 128 + 128) >> 8
     EXPECT_EQ(dst[0], 1) << "colour bytes untouched";
-    EXPECT_TRUE(blendAlpha(opaque, clear, dst, 112, 4));
+    EXPECT_TRUE(BlendAlpha(opaque, clear, dst, 112, 4));
     EXPECT_EQ(dst[3], 112);
-    EXPECT_TRUE(blendAlpha(clear, opaque, dst, 64, 4));
+    EXPECT_TRUE(BlendAlpha(clear, opaque, dst, 64, 4));
     EXPECT_EQ(dst[3], 191); // (255 * 192 + 128) >> 8
-    EXPECT_TRUE(blendAlpha(clear, opaque, dst, 256, 4));
+    EXPECT_TRUE(BlendAlpha(clear, opaque, dst, 256, 4));
     EXPECT_EQ(dst[3], 0);
     dst[3] = 77;
-    EXPECT_TRUE(blendAlpha(opaque, clear, dst, 1000, 4));
+    EXPECT_TRUE(BlendAlpha(opaque, clear, dst, 1000, 4));
     EXPECT_EQ(dst[3], 255);
     dst[3] = 77;
-    EXPECT_FALSE(blendAlpha(opaque, clear, dst, 0, 4));
-    EXPECT_FALSE(blendAlpha(opaque, clear, dst, -3, 4));
+    EXPECT_FALSE(BlendAlpha(opaque, clear, dst, 0, 4));
+    EXPECT_FALSE(BlendAlpha(opaque, clear, dst, -3, 4));
     EXPECT_EQ(dst[3], 77);
 }
 
 TEST(BlendAlpha, ClassBoundaries) {
     const std::uint8_t a3[4] = {0, 0, 0, 3}, a4[4] = {0, 0, 0, 4}, a7[4] = {0, 0, 0, 7};
     std::uint8_t dst[4] = {0, 0, 0, 77};
-    EXPECT_FALSE(blendAlpha(a4, a7, dst, 128, 4)) << "4 and 7 share a class";
+    EXPECT_FALSE(BlendAlpha(a4, a7, dst, 128, 4)) << "4 and 7 share a class";
     EXPECT_EQ(dst[3], 77);
-    EXPECT_TRUE(blendAlpha(a3, a4, dst, 128, 4)) << "3 and 4 straddle a boundary";
+    EXPECT_TRUE(BlendAlpha(a3, a4, dst, 128, 4)) << "3 and 4 straddle a boundary";
     EXPECT_EQ(dst[3], (4 * 128 + 3 * 128 + 128) >> 8);
-    EXPECT_TRUE(blendAlpha(a4, a7, dst, 128, 1));
-    EXPECT_FALSE(blendAlpha(a3, a7, dst, 128, 255));
+    EXPECT_TRUE(BlendAlpha(a4, a7, dst, 128, 1));
+    EXPECT_FALSE(BlendAlpha(a3, a7, dst, 128, 255));
 }
 
 TEST(BlendColour, SameClassesAndWeightLimits) {

@@ -254,24 +254,6 @@ TEST_F(DialogRun, EntriesGoToTheLayeredPathOnlyForPsdPairs) {
     EXPECT_EQ(calls[1].out, (output / "b.TGA").string());
 }
 
-TEST_F(DialogRun, AFolderNamedPsdDoesNotMakeItsFilesPsd) {
-    input = dir.path() / "in.psd";
-    Touch(input / "a.png");
-    Profile("*.PNG", "*.PSD");
-    CPeloApp app(profile);
-    CPeloDlg dlg(app, pelo::test::UsualCodec);
-    dlg.OnInitDialog();
-    std::vector<Call> calls;
-    dlg.setEntryRunner([&](bool layered, const std::string& in, const std::string& out) {
-        calls.push_back({layered, in, out});
-    });
-    pelo::test::ModalWatcher watcher;
-    dlg.BatchRun();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_FALSE(calls[0].layered);
-    EXPECT_EQ(calls[0].out, (output / "a.PSD").string());
-}
-
 TEST_F(DialogRun, ReplacingInputsNeedsAYesAndFailuresAreListedAfterDone) {
     output = input;
     Touch(input / "bad.BMP");
