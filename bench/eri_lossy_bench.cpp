@@ -122,12 +122,12 @@ void BM_ReconstructEriLossy(benchmark::State& state) {
     const pelo::test::LossyOptions options = Options(kChroma[chroma], pelo::kEriCoderGamma);
     const pelo::test::LossyFrame frame = pelo::test::QuantiseLossy(Picture(), options);
     pelo::EriLossyMacroBlock mb;
-    if (!mb.init(options.degree, options.chromaSampling, false, options.lumaDcStep,
+    if (!mb.Init(options.degree, options.chromaSampling, false, options.lumaDcStep,
                  options.chromaDcStep)) {
         state.SkipWithError("no macro-block");
         return;
     }
-    const int s = mb.side();
+    const int s = mb.Side();
     const std::ptrdiff_t stride = (std::ptrdiff_t(kSide) * 3 + 3) & ~std::ptrdiff_t{3};
     std::vector<std::uint8_t> pixels(std::size_t(stride) * kSide);
     std::vector<std::int32_t> ac(frame.acPerMacroBlock());
@@ -141,11 +141,11 @@ void BM_ReconstructEriLossy(benchmark::State& state) {
                     dc[b] += frame.dcDifferences[std::size_t(index) * frame.blocks + b];
                 const auto first = frame.ac.begin() + std::ptrdiff_t(index * ac.size());
                 std::copy(first, first + std::ptrdiff_t(ac.size()), ac.begin());
-                mb.reconstruct(dc, ac.data(), frame.parameters[index].data());
+                mb.Reconstruct(dc, ac.data(), frame.parameters[index].data());
                 for (int q = 0; q < 4; ++q) {
                     const int x = column * 2 * s + (q % 2) * s, y = row * 2 * s + (q / 2) * s;
                     pelo::WriteEriLossy3(pixels.data() + y * stride + x * 3, stride, s, s,
-                                         mb.planes(q), s, 3);
+                                         mb.Planes(q), s, 3);
                 }
             }
         }

@@ -9,16 +9,16 @@
 namespace pelo {
 
 EriFileStream::~EriFileStream() {
-    close();
+    Close();
 }
 
-bool EriFileStream::open(const std::string& path, EriLoadStatus* status) {
-    close();
+bool EriFileStream::Open(const std::string& path, EriLoadStatus* status) {
+    Close();
     EriLoadStatus ignored;
     EriLoadStatus& st = status ? *status : ignored;
     auto refuse = [&](EriLoadResult result, int error) {
-        close();
-        return st.fail(result, error ? EriSystemErrorText(error) : std::string());
+        Close();
+        return st.Fail(result, error ? EriSystemErrorText(error) : std::string());
     };
     // Non-blocking, so that opening a FIFO without a writer returns at once.
     do {
@@ -34,13 +34,13 @@ bool EriFileStream::open(const std::string& path, EriLoadStatus* status) {
     return true;
 }
 
-void EriFileStream::close() {
+void EriFileStream::Close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     error_ = 0;
 }
 
-std::size_t EriFileStream::read(void* buffer, std::size_t count) {
+std::size_t EriFileStream::Read(void* buffer, std::size_t count) {
     if (fd_ < 0) return 0;
     auto* out = static_cast<std::uint8_t*>(buffer);
     std::size_t done = 0;
@@ -54,23 +54,23 @@ std::size_t EriFileStream::read(void* buffer, std::size_t count) {
     return done;
 }
 
-std::uint64_t EriFileStream::length() {
+std::uint64_t EriFileStream::Length() {
     struct stat st {};
     if (fd_ < 0 || ::fstat(fd_, &st) != 0) return 0;
     return static_cast<std::uint64_t>(st.st_size);
 }
 
-std::uint64_t EriFileStream::position() {
+std::uint64_t EriFileStream::Position() {
     if (fd_ < 0) return 0;
     const off_t p = ::lseek(fd_, 0, SEEK_CUR);
     return p < 0 ? 0 : static_cast<std::uint64_t>(p);
 }
 
-void EriFileStream::seek(std::uint64_t position) {
+void EriFileStream::Seek(std::uint64_t position) {
     if (fd_ >= 0) ::lseek(fd_, static_cast<off_t>(position), SEEK_SET);
 }
 
-std::size_t EriMemoryStream::read(void* buffer, std::size_t count) {
+std::size_t EriMemoryStream::Read(void* buffer, std::size_t count) {
     const std::size_t left = size_ - position_;
     const std::size_t n = count < left ? count : left;
     if (n != 0) std::memcpy(buffer, data_ + position_, n);

@@ -14,13 +14,13 @@ class EriByteStream {
 public:
     virtual ~EriByteStream() = default;
     // Bytes actually read: 0 at the end or on error.
-    virtual std::size_t read(void* buffer, std::size_t count) = 0;
-    virtual std::uint64_t length() = 0;
-    virtual std::uint64_t position() = 0;
+    virtual std::size_t Read(void* buffer, std::size_t count) = 0;
+    virtual std::uint64_t Length() = 0;
+    virtual std::uint64_t Position() = 0;
     // Absolute position from the beginning.
-    virtual void seek(std::uint64_t position) = 0;
+    virtual void Seek(std::uint64_t position) = 0;
     // The errno of the first failed read, or 0; it stays set.
-    virtual int error() const { return 0; }
+    virtual int Error() const { return 0; }
 };
 
 class EriFileStream final : public EriByteStream {
@@ -33,15 +33,15 @@ public:
     // Closes any file held, then opens an existing regular file for reading;
     // anything else (a FIFO, a device) is refused without blocking. Why it
     // failed goes to status.
-    bool open(const std::string& path, EriLoadStatus* status = nullptr);
-    void close();
-    bool isOpen() const { return fd_ >= 0; }
+    bool Open(const std::string& path, EriLoadStatus* status = nullptr);
+    void Close();
+    bool IsOpen() const { return fd_ >= 0; }
 
-    std::size_t read(void* buffer, std::size_t count) override;
-    std::uint64_t length() override;
-    std::uint64_t position() override;
-    void seek(std::uint64_t position) override;
-    int error() const override { return error_; }
+    std::size_t Read(void* buffer, std::size_t count) override;
+    std::uint64_t Length() override;
+    std::uint64_t Position() override;
+    void Seek(std::uint64_t position) override;
+    int Error() const override { return error_; }
 
 private:
     int fd_ = -1;
@@ -54,10 +54,10 @@ public:
     EriMemoryStream(const void* data, std::size_t size)
         : data_(static_cast<const std::uint8_t*>(data)), size_(size) {}
 
-    std::size_t read(void* buffer, std::size_t count) override;
-    std::uint64_t length() override { return size_; }
-    std::uint64_t position() override { return position_; }
-    void seek(std::uint64_t position) override { position_ = position < size_ ? position : size_; }
+    std::size_t Read(void* buffer, std::size_t count) override;
+    std::uint64_t Length() override { return size_; }
+    std::uint64_t Position() override { return position_; }
+    void Seek(std::uint64_t position) override { position_ = position < size_ ? position : size_; }
 
 private:
     const std::uint8_t* data_;

@@ -1,19 +1,19 @@
 #include "eri/EriHuffmanTree.h"
 
-#include "eri/EriBitReader.h"
+#include "eri/EriGammaCoder.h"
 
 #include <algorithm>
 
 namespace pelo {
 
-void EriHuffmanTree::clear() {
+void EriHuffmanTree::Clear() {
     std::fill(std::begin(leafPositions_), std::end(leafPositions_), kAbsent);
     escapePosition_ = kAbsent;
     free_ = kRoot;
-    setNode(kRoot, 0, kAbsent, kAbsent);
+    SetNode(kRoot, 0, kAbsent, kAbsent);
 }
 
-void EriHuffmanTree::repoint(int index) {
+void EriHuffmanTree::Repoint(int index) {
     const std::int32_t code = code_[index];
     if (code >= 0) {
         parent_[code] = static_cast<std::uint16_t>(index);
@@ -25,21 +25,21 @@ void EriHuffmanTree::repoint(int index) {
     }
 }
 
-void EriHuffmanTree::swapNodes(int i, int j) {
+void EriHuffmanTree::SwapNodes(int i, int j) {
     std::swap(weight_[i], weight_[j]);
     std::swap(code_[i], code_[j]);
-    repoint(i);
-    repoint(j);
+    Repoint(i);
+    Repoint(j);
 }
 
-bool EriHuffmanTree::update(int i) {
+bool EriHuffmanTree::Update(int i) {
     while (i < kRoot) {
         const std::uint16_t w = weight_[i];
         if (weight_[i + 1] < w) {
             int j = i + 1;
             while (j + 1 < kRoot && weight_[j + 1] < w)
                 ++j;
-            swapNodes(i, j);
+            SwapNodes(i, j);
             i = parent_[j];
         } else {
             i = parent_[i];
@@ -50,14 +50,14 @@ bool EriHuffmanTree::update(int i) {
     return true;
 }
 
-bool EriHuffmanTree::countLeaf(int index) {
+bool EriHuffmanTree::CountLeaf(int index) {
     ++weight_[index];
-    if (!update(index)) return false;
-    if (weight_[kRoot] > kMaxRootWeight) rebuild();
+    if (!Update(index)) return false;
+    if (weight_[kRoot] > kMaxRootWeight) Rebuild();
     return true;
 }
 
-bool EriHuffmanTree::addSymbol(std::uint32_t symbol) {
+bool EriHuffmanTree::AddSymbol(std::uint32_t symbol) {
     // The largest value would read back as the escape code.
     if (symbol >= 0x7FFFFFFFu) return false;
     const std::int32_t code =
@@ -73,11 +73,11 @@ bool EriHuffmanTree::addSymbol(std::uint32_t symbol) {
     const int upper = free_ - 1;
     const int old = free_;
     free_ -= 2;
-    setNode(lower, 1, static_cast<std::uint16_t>(old), code);
+    SetNode(lower, 1, static_cast<std::uint16_t>(old), code);
     leafPositions_[symbol & 0xFF] = static_cast<std::uint16_t>(lower);
-    if (empty()) {
+    if (Empty()) {
         parent_[lower] = kRoot;
-        setNode(upper, 1, kRoot, kEscapeCode);
+        SetNode(upper, 1, kRoot, kEscapeCode);
         escapePosition_ = static_cast<std::uint16_t>(upper);
         code_[kRoot] = lower;
         weight_[kRoot] = 2;
@@ -86,14 +86,14 @@ bool EriHuffmanTree::addSymbol(std::uint32_t symbol) {
     // The lowest node in use is a leaf; it moves up and its old place becomes
     // the internal node of the new pair.
     if (old > 511 || code_[old] >= 0) return false;
-    setNode(upper, weight_[old], static_cast<std::uint16_t>(old), code_[old]);
-    repoint(upper);
+    SetNode(upper, weight_[old], static_cast<std::uint16_t>(old), code_[old]);
+    Repoint(upper);
     code_[old] = lower;
     weight_[old] = static_cast<std::uint16_t>(weight_[upper] + 1);
-    return update(old);
+    return Update(old);
 }
 
-void EriHuffmanTree::rebuild() {
+void EriHuffmanTree::Rebuild() {
     struct Item {
         std::uint16_t weight;
         std::int32_t code;
@@ -110,7 +110,7 @@ void EriHuffmanTree::rebuild() {
     auto place = [this](int at, const Item& item) {
         weight_[at] = item.weight;
         code_[at] = item.code;
-        repoint(at);
+        Repoint(at);
     };
     while (count - head > 1) {
         const Item a = list[head];
@@ -130,117 +130,44 @@ void EriHuffmanTree::rebuild() {
     weight_[kRoot] = list[head].weight;
     parent_[kRoot] = kAbsent;
     code_[kRoot] = list[head].code;
-    repoint(kRoot);
+    Repoint(kRoot);
 }
 
-bool EriHuffmanTree::settlePath(const std::uint16_t* path, int due) {
+bool EriHuffmanTree::SettlePath(const std::uint16_t* path, int due) {
     // Levels below the first swap were counted correctly by the walk; the
-    // ancestors above it are taken back and counted by update instead.
+    // ancestors above it are taken back and counted by Update instead.
     for (int k = 0; k < due; ++k)
         --weight_[path[k]];
-    if (!update(path[due])) return false;
-    if (weight_[kRoot] > kMaxRootWeight) rebuild();
+    if (!Update(path[due])) return false;
+    if (weight_[kRoot] > kMaxRootWeight) Rebuild();
     return true;
 }
 
-bool EriHuffmanTree::decodeNew(EriBitReader& bits, std::uint32_t& symbol, bool gammaEscape) {
+bool EriHuffmanTree::DecodeNew(EriBitReader& bits, std::uint32_t& symbol, bool gammaEscape) {
     if (gammaEscape) {
-        if (!bits.readGamma(symbol)) return false;
+        if (!EriGammaCoder::ReadCode(bits, symbol)) return false;
     } else {
-        symbol = bits.readBits(8);
-        if (bits.atEnd()) return false;
+        symbol = bits.ReadBits(8);
+        if (bits.AtEnd()) return false;
     }
-    return addSymbol(symbol);
+    return AddSymbol(symbol);
 }
 
-bool EriHuffmanTree::decodeLong(EriBitReader& bits, std::uint32_t& symbol, bool gammaEscape,
+bool EriHuffmanTree::DecodeLong(EriBitReader& bits, std::uint32_t& symbol, bool gammaEscape,
                                 int depth, std::int32_t code) {
     int index = 0;
     for (;; ++depth) {
-        const int bit = bits.readBit();
+        const int bit = bits.ReadBit();
         if (bit > 0 || depth > kRoot) return false;
         index = code + (bit & 1);
         if (index < free_ || index >= kRoot) return false;
         code = code_[index];
         if (code < 0) break;
     }
-    if (!countLeaf(index)) return false;
-    if (code == kEscapeCode) return decodeNew(bits, symbol, gammaEscape);
+    if (!CountLeaf(index)) return false;
+    if (code == kEscapeCode) return DecodeNew(bits, symbol, gammaEscape);
     symbol = static_cast<std::uint32_t>(code) & 0x7FFFFFFFu;
     return true;
-}
-
-bool EriHuffmanTree::decode(EriBitReader& bits, std::uint32_t& symbol, bool gammaEscape) {
-    if (empty()) return decodeNew(bits, symbol, gammaEscape);
-    std::int32_t code = code_[kRoot];
-    // Walk down on peeked bits, recording the path and counting each node on
-    // it: while no node needs a swap, the climb of update would only add one
-    // at every level. due is the deepest level where a swap is due (the next
-    // node is not heavier) or where the parent disagrees with the path.
-    std::uint16_t path[kMaxFastDepth];
-    std::uint32_t window;
-    const int valid = bits.peekBits(window);
-    const std::uint32_t first = static_cast<std::uint32_t>(free_);
-    const std::uint32_t span = static_cast<std::uint32_t>(kRoot - free_);
-    std::uint32_t above = kRoot;
-    int depth = 0;
-    int due = -1;
-    while (depth < valid) {
-        // One unsigned comparison for free mark <= index < root.
-        const std::uint32_t at = static_cast<std::uint32_t>(code) + (window >> 31);
-        window <<= 1;
-        if (at - first >= span) return false;
-        const std::uint16_t weight = weight_[at];
-        const bool settle = weight_[at + 1] <= weight || parent_[at] != above;
-        due = settle ? depth : due;
-        weight_[at] = static_cast<std::uint16_t>(weight + 1);
-        path[depth++] = static_cast<std::uint16_t>(at);
-        above = at;
-        code = code_[at];
-        if (code < 0) break;
-    }
-    bits.skipBits(depth);
-    if (code >= 0) {
-        for (int k = 0; k < depth; ++k)
-            --weight_[path[k]];
-        return decodeLong(bits, symbol, gammaEscape, depth, code);
-    }
-    if (due >= 0) {
-        if (!settlePath(path, due)) return false;
-    } else if (++weight_[kRoot] > kMaxRootWeight) {
-        rebuild();
-    }
-    if (code == kEscapeCode) return decodeNew(bits, symbol, gammaEscape);
-    symbol = static_cast<std::uint32_t>(code) & 0x7FFFFFFFu;
-    return true;
-}
-
-// The run-length Huffman symbol coder lives beside the trees so that the
-// decode walk can be inlined into its loop.
-std::size_t EriBitReader::decodeHuffmanSymbols(std::int32_t* out, std::size_t count) {
-    if (!trees_) setupHuffmanSymbols();
-    std::size_t done = std::min<std::uint64_t>(zerosOwed_, count);
-    std::fill_n(out, done, 0);
-    zerosOwed_ -= done;
-    while (done < count) {
-        std::uint32_t symbol;
-        if (!trees_[currentTree_].decode(*this, symbol)) return done;
-        const std::uint32_t byte = symbol & 0xFF;
-        out[done++] = static_cast<std::int8_t>(byte);
-        if (byte != 0) {
-            currentTree_ = static_cast<int>(byte);
-            continue;
-        }
-        std::uint32_t run;
-        if (!trees_[kRunLengthTree].decode(*this, run, true) || run == 0) return done;
-        const std::uint64_t more = run - 1;
-        const std::size_t now = std::min<std::uint64_t>(more, count - done);
-        std::fill_n(out + done, now, 0);
-        done += now;
-        zerosOwed_ = more - now;
-        currentTree_ = 0;
-    }
-    return done;
 }
 
 } // namespace pelo

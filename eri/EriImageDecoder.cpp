@@ -151,7 +151,7 @@ void BuildEriPlaneScan(int order, int side, std::uint32_t* table) {
 }
 
 EriInfoCheck CheckEriImageInfo(const EriImageInfo& info) {
-    const std::uint32_t base = info.baseFormat();
+    const std::uint32_t base = info.BaseFormat();
     if (info.transformation == kEriTransformLossless) {
         if (info.symbolCoder != kEriCoderGamma && info.symbolCoder != kEriCoderHuffman &&
             info.symbolCoder != kEriCoderArithmetic)
@@ -231,10 +231,10 @@ std::string EriInfoCheckField(EriInfoCheck check, const EriImageInfo& info) {
 EriImageDecoder::EriImageDecoder() = default;
 
 EriImageDecoder::~EriImageDecoder() {
-    release();
+    Release();
 }
 
-void EriImageDecoder::release() {
+void EriImageDecoder::Release() {
     setUp_ = false;
     blocksReady_ = false;
     channels_ = 0;
@@ -249,37 +249,37 @@ void EriImageDecoder::release() {
     lossyState_.reset();
 }
 
-int EriImageDecoder::setup(const EriImageInfo& info) {
-    release();
+int EriImageDecoder::Setup(const EriImageInfo& info) {
+    Release();
     info_ = info;
     if (CheckEriImageInfo(info) != EriInfoCheck::Ok) return 1;
-    const std::uint32_t base = info.baseFormat();
+    const std::uint32_t base = info.BaseFormat();
     if (info.transformation == kEriTransformLossy) {
-        channels_ = info.hasAlpha() ? 4 : 3;
+        channels_ = info.HasAlpha() ? 4 : 3;
         if (SetupEriLossy(info, lossyState_) != 0) {
-            release();
+            Release();
             return 1;
         }
         setUp_ = true;
         return 0;
     }
     if (base == kEriFormatColour)
-        channels_ = info.bitsPerPixel <= 8 ? 1 : (info.hasAlpha() ? 4 : 3);
+        channels_ = info.bitsPerPixel <= 8 ? 1 : (info.HasAlpha() ? 4 : 3);
     else
         channels_ = 1;
     if (info.coderVersion == kEriCoderVersion1)
         losslessKind_ = 0;
     else
         losslessKind_ = info.symbolCoder == kEriCoderHuffman ? 2 : 1;
-    if (info.blockDegree >= 1 && info.blockDegree <= kEriMaxLosslessDegree && !makeBlockBuffers()) {
-        release();
+    if (info.blockDegree >= 1 && info.blockDegree <= kEriMaxLosslessDegree && !MakeBlockBuffers()) {
+        Release();
         return 1;
     }
     setUp_ = true;
     return 0;
 }
 
-bool EriImageDecoder::makeBlockBuffers() {
+bool EriImageDecoder::MakeBlockBuffers() {
     side_ = 1 << info_.blockDegree;
     area_ = side_ * side_;
     const std::int64_t height = std::llabs(std::int64_t{info_.height});
@@ -328,7 +328,7 @@ bool EriImageDecoder::makeBlockBuffers() {
     return true;
 }
 
-EriLosslessBlockWriter EriImageDecoder::losslessBlockWriter(std::uint32_t pixelFormat,
+EriLosslessBlockWriter EriImageDecoder::LosslessBlockWriter(std::uint32_t pixelFormat,
                                                             std::uint32_t bitsPerPixel) const {
     if (pixelFormat == kEriFormatColour && bitsPerPixel == 16) return WriteBlock555;
     if (pixelFormat == kEriFormatColour && (bitsPerPixel == 24 || bitsPerPixel == 32))
@@ -338,22 +338,22 @@ EriLosslessBlockWriter EriImageDecoder::losslessBlockWriter(std::uint32_t pixelF
     return nullptr;
 }
 
-EriLossyBlockWriter EriImageDecoder::lossyBlockWriter(std::uint32_t pixelFormat,
+EriLossyBlockWriter EriImageDecoder::LossyBlockWriter(std::uint32_t pixelFormat,
                                                       std::uint32_t bitsPerPixel) const {
     if (bitsPerPixel != 24 && bitsPerPixel != 32) return nullptr;
     if (pixelFormat & kEriAlphaFlag) return bitsPerPixel == 32 ? WriteEriLossy4 : nullptr;
     return WriteEriLossy3;
 }
 
-int EriImageDecoder::blockHook(int, int) {
+int EriImageDecoder::BlockHook(int, int) {
     return 0;
 }
 
-int EriImageDecoder::rowHook(int) {
+int EriImageDecoder::RowHook(int) {
     return 0;
 }
 
-int EriImageDecoder::decode(const EriDecodeTarget& target, EriBitReader& bits, bool flip) {
+int EriImageDecoder::Decode(const EriDecodeTarget& target, EriBitReader& bits, bool flip) {
     if (!setUp_) return 1;
     // The target must be the picture set-up measured.
     const std::int64_t height = std::llabs(std::int64_t{info_.height});
@@ -372,19 +372,19 @@ int EriImageDecoder::decode(const EriDecodeTarget& target, EriBitReader& bits, b
     if (info_.transformation == kEriTransformLossy)
         return DecodeEriLossy(*this, lossyState_.get(), info_, t, bits);
 
-    bits.discard();
-    const std::uint32_t frameKind = bits.readBits(8);
-    if (bits.atEnd()) return 1;
+    bits.Discard();
+    const std::uint32_t frameKind = bits.ReadBits(8);
+    if (bits.AtEnd()) return 1;
     switch (frameKind) {
     case 1:
-        return decodeBlocks(t, bits);
+        return DecodeBlocks(t, bits);
     case 4:
         if (losslessKind_ != 1) return 1;
-        return decodeBlocks(t, bits);
+        return DecodeBlocks(t, bits);
     case 8:
-        return decodeHuffmanBlocks(t, bits);
+        return DecodeHuffmanBlocks(t, bits);
     case 2:
-        return decodeRows(t, bits);
+        return DecodeRows(t, bits);
     default:
         return 1;
     }

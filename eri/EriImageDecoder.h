@@ -5,6 +5,7 @@
 #pragma once
 
 #include "eri/EriBitReader.h"
+#include "eri/EriHuffmanTree.h"
 #include "eri/EriImageInfo.h"
 #include "eri/EriLossyDecoder.h"
 
@@ -73,39 +74,39 @@ public:
     EriImageDecoder& operator=(const EriImageDecoder&) = delete;
 
     // 0, or 1 when the file is not supported.
-    virtual int setup(const EriImageInfo& info);
+    virtual int Setup(const EriImageInfo& info);
     // Frees every buffer set-up allocated.
-    virtual void release();
+    virtual void Release();
     // 0 on success, 1 on bad data or an unsupported layout, or a hook's
     // non-zero value. flip stores the first stream row last; a negative file
     // height inverts it.
-    virtual int decode(const EriDecodeTarget& target, EriBitReader& bits, bool flip);
-    virtual EriLosslessBlockWriter losslessBlockWriter(std::uint32_t pixelFormat,
+    virtual int Decode(const EriDecodeTarget& target, EriBitReader& bits, bool flip);
+    virtual EriLosslessBlockWriter LosslessBlockWriter(std::uint32_t pixelFormat,
                                                        std::uint32_t bitsPerPixel) const;
-    virtual EriLossyBlockWriter lossyBlockWriter(std::uint32_t pixelFormat,
+    virtual EriLossyBlockWriter LossyBlockWriter(std::uint32_t pixelFormat,
                                                  std::uint32_t bitsPerPixel) const;
     // Called after each block is stored; non-zero ends the decode with it.
-    virtual int blockHook(int blockRow, int blockColumn);
+    virtual int BlockHook(int blockRow, int blockColumn);
     // Called after each row of the row decoder; same rule.
-    virtual int rowHook(int row);
+    virtual int RowHook(int row);
 
-    const EriImageInfo& info() const { return info_; }
-    bool isSetUp() const { return setUp_; }
-    int channels() const { return channels_; }
+    const EriImageInfo& Info() const { return info_; }
+    bool IsSetUp() const { return setUp_; }
+    int Channels() const { return channels_; }
     // 0 (coder version 0x00020100), 1 or 2 (0x00020200; 2 with symbol coder -4).
-    int losslessKind() const { return losslessKind_; }
+    int LosslessKind() const { return losslessKind_; }
 
 private:
-    int decodeBlocks(const EriDecodeTarget& target, EriBitReader& bits);
-    int decodeHuffmanBlocks(const EriDecodeTarget& target, EriBitReader& bits);
-    int decodeRows(const EriDecodeTarget& target, EriBitReader& bits);
-    void integrate(int blockColumn, bool alongRows);
+    int DecodeBlocks(const EriDecodeTarget& target, EriBitReader& bits);
+    int DecodeHuffmanBlocks(const EriDecodeTarget& target, EriBitReader& bits);
+    int DecodeRows(const EriDecodeTarget& target, EriBitReader& bits);
+    void Integrate(int blockColumn, bool alongRows);
     // The block writer for the target with the column line cleared, or none.
-    EriLosslessBlockWriter startBlocks(const EriDecodeTarget& target);
+    EriLosslessBlockWriter StartBlocks(const EriDecodeTarget& target);
     // Colour operation, integration, store and block hook of a decoded block.
-    int finishBlock(const EriDecodeTarget& target, EriLosslessBlockWriter writer, int blockRow,
+    int FinishBlock(const EriDecodeTarget& target, EriLosslessBlockWriter writer, int blockRow,
                     int blockColumn, int colourOperation, bool alongRows);
-    bool makeBlockBuffers();
+    bool MakeBlockBuffers();
 
     EriImageInfo info_{};
     bool setUp_ = false;

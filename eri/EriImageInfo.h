@@ -51,8 +51,8 @@ struct EriImageInfo {
     }
     void ToBytes(std::uint8_t* bytes) const { std::memcpy(bytes, this, sizeof *this); }
 
-    bool hasAlpha() const { return (pixelFormat & kEriAlphaFlag) != 0; }
-    std::uint32_t baseFormat() const { return pixelFormat & kEriFormatMask; }
+    bool HasAlpha() const { return (pixelFormat & kEriAlphaFlag) != 0; }
+    std::uint32_t BaseFormat() const { return pixelFormat & kEriFormatMask; }
 };
 static_assert(sizeof(EriImageInfo) == 68);
 static_assert(std::endian::native == std::endian::little);

@@ -6,7 +6,7 @@
 
 namespace pelo {
 
-bool EriLoadStatus::fail(EriLoadResult result, std::string detail) {
+bool EriLoadStatus::Fail(EriLoadResult result, std::string detail) {
     if (result_ == EriLoadResult::Ok && result != EriLoadResult::Ok) {
         result_ = result;
         detail_ = std::move(detail);
@@ -25,8 +25,8 @@ std::string EriSystemErrorText(int error) {
 }
 
 std::string EriLoadStatusText(const EriLoadStatus& status) {
-    const std::string& detail = status.detail();
-    switch (status.result()) {
+    const std::string& detail = status.Detail();
+    switch (status.Result()) {
     case EriLoadResult::Ok:
         return "ok";
     case EriLoadResult::CannotOpen:

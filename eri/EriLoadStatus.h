@@ -28,12 +28,12 @@ class EriLoadStatus {
 public:
     // Records a failure unless one is held already. Always false, so that a
     // failing step can return it.
-    bool fail(EriLoadResult result, std::string detail = {});
-    void reset() { *this = EriLoadStatus(); }
+    bool Fail(EriLoadResult result, std::string detail = {});
+    void Reset() { *this = EriLoadStatus(); }
 
-    bool ok() const { return result_ == EriLoadResult::Ok; }
-    EriLoadResult result() const { return result_; }
-    const std::string& detail() const { return detail_; }
+    bool Ok() const { return result_ == EriLoadResult::Ok; }
+    EriLoadResult Result() const { return result_; }
+    const std::string& Detail() const { return detail_; }
 
 private:
     EriLoadResult result_ = EriLoadResult::Ok;

@@ -1,7 +1,10 @@
 // Lossless block decoders (frame kinds 1, 4 and 8) and the row decoder for
 // 8-bit pictures (frame kind 2). Values are 32-bit and wrap; the writers keep
 // only their low bits.
+#include "eri/EriArithmeticCoder.h"
 #include "eri/EriBlockIntegration.h"
+#include "eri/EriGammaCoder.h"
+#include "eri/EriHuffmanCoder.h"
 #include "eri/EriImageDecoder.h"
 
 #include <algorithm>
@@ -41,13 +44,13 @@ void ApplyColourOperation(int operation, std::int32_t* planes, int area) {
 constexpr std::uint8_t kKind1ColourOperations[10] = {0, 5, 6, 7, 9, 10, 11, 13, 14, 15};
 
 bool ReadByte(EriBitReader& bits, std::uint32_t& value) {
-    value = bits.readBits(8);
-    return !bits.atEnd();
+    value = bits.ReadBits(8);
+    return !bits.AtEnd();
 }
 
 } // namespace
 
-void EriImageDecoder::integrate(int blockColumn, bool alongRows) {
+void EriImageDecoder::Integrate(int blockColumn, bool alongRows) {
     const int s = side_;
     const int c = channels_;
     for (int k = 0; k < c; ++k)
@@ -56,19 +59,19 @@ void EriImageDecoder::integrate(int blockColumn, bool alongRows) {
                           columnLine_.get() + (std::size_t(blockColumn) * c + k) * s, alongRows);
 }
 
-EriLosslessBlockWriter EriImageDecoder::startBlocks(const EriDecodeTarget& target) {
+EriLosslessBlockWriter EriImageDecoder::StartBlocks(const EriDecodeTarget& target) {
     if (!blocksReady_) return nullptr;
     const EriLosslessBlockWriter writer =
-        losslessBlockWriter(target.pixelFormat, target.bitsPerPixel);
+        LosslessBlockWriter(target.pixelFormat, target.bitsPerPixel);
     if (writer) std::fill_n(columnLine_.get(), std::size_t(blocksAcross_) * side_ * channels_, 0);
     return writer;
 }
 
-int EriImageDecoder::finishBlock(const EriDecodeTarget& target, EriLosslessBlockWriter writer,
+int EriImageDecoder::FinishBlock(const EriDecodeTarget& target, EriLosslessBlockWriter writer,
                                  int blockRow, int blockColumn, int colourOperation,
                                  bool alongRows) {
     ApplyColourOperation(colourOperation, planes_.get(), area_);
-    integrate(blockColumn, alongRows);
+    Integrate(blockColumn, alongRows);
     const int s = side_;
     const int step = static_cast<int>(target.bitsPerPixel / 8);
     const int columns = std::min(s, target.width - blockColumn * s);
@@ -76,11 +79,11 @@ int EriImageDecoder::finishBlock(const EriDecodeTarget& target, EriLosslessBlock
     std::uint8_t* dst = target.pixels + std::ptrdiff_t(blockRow) * s * target.stride +
                         std::ptrdiff_t(blockColumn) * s * step;
     writer(dst, target.stride, columns, rows, planes_.get(), s, step);
-    return blockHook(blockRow, blockColumn);
+    return BlockHook(blockRow, blockColumn);
 }
 
-int EriImageDecoder::decodeBlocks(const EriDecodeTarget& target, EriBitReader& bits) {
-    const EriLosslessBlockWriter writer = startBlocks(target);
+int EriImageDecoder::DecodeBlocks(const EriDecodeTarget& target, EriBitReader& bits) {
+    const EriLosslessBlockWriter writer = StartBlocks(target);
     if (!writer) return 1;
     const int c = channels_;
     const int a = area_;
@@ -89,6 +92,8 @@ int EriImageDecoder::decodeBlocks(const EriDecodeTarget& target, EriBitReader& b
     std::uint32_t d, e, f;
     if (!ReadByte(bits, d) || !ReadByte(bits, e) || !ReadByte(bits, f)) return 1;
     const bool arithmetic = info_.symbolCoder == kEriCoderArithmetic;
+    EriArithmeticCoder arithmeticCoder(bits);
+    EriGammaCoder gammaCoder(bits);
     bool codesFirst;
     if (arithmetic) {
         if (d != 0 || f != 0) return 1;
@@ -103,15 +108,15 @@ int EriImageDecoder::decodeBlocks(const EriDecodeTarget& target, EriBitReader& b
     const std::size_t blockCount = std::size_t(blocksAcross_) * blocksDown_;
     if (codesFirst && c > 2) {
         for (std::size_t i = 0; i < blockCount; ++i) {
-            operationCodes_[i] = static_cast<std::uint8_t>(bits.readBits(codeBits));
-            if (bits.atEnd()) return 1;
+            operationCodes_[i] = static_cast<std::uint8_t>(bits.ReadBits(codeBits));
+            if (bits.AtEnd()) return 1;
         }
     }
-    if (bits.readBit() != 0) return 1;
+    if (bits.ReadBit() != 0) return 1;
     if (arithmetic) {
-        if (!bits.setupArithmetic(static_cast<int>(e))) return 1;
+        if (!arithmeticCoder.Setup(static_cast<int>(e))) return 1;
     } else if (codesFirst) {
-        bits.resetGamma();
+        gammaCoder.Reset();
     }
 
     std::int32_t* planes = planes_.get();
@@ -124,10 +129,10 @@ int EriImageDecoder::decodeBlocks(const EriDecodeTarget& target, EriBitReader& b
                 code = operationCodes_[std::size_t(by) * blocksAcross_ + bx];
             } else {
                 if (c > 2) {
-                    code = bits.readBits(codeBits);
-                    if (bits.atEnd()) return 1;
+                    code = bits.ReadBits(codeBits);
+                    if (bits.AtEnd()) return 1;
                 }
-                bits.resetGamma();
+                gammaCoder.Reset();
             }
             int colourOperation = 0;
             int scan = 0;
@@ -143,8 +148,8 @@ int EriImageDecoder::decodeBlocks(const EriDecodeTarget& target, EriBitReader& b
             }
             // Scan order 0 keeps the symbols in place: decode into the planes.
             std::int32_t* into = scan == 0 ? planes : symbols;
-            const std::size_t got = arithmetic ? bits.decodeArithmeticSymbols(into, values)
-                                               : bits.decodeGammaSymbols(into, values);
+            const std::size_t got = arithmetic ? arithmeticCoder.DecodeSymbols(into, values)
+                                               : gammaCoder.DecodeSymbols(into, values);
             if (got < values) return 1;
             if (scan != 0) {
                 const std::uint32_t* table = scanTables_.get() + std::size_t(scan - 1) * a;
@@ -155,18 +160,18 @@ int EriImageDecoder::decodeBlocks(const EriDecodeTarget& target, EriBitReader& b
                         to[table[l]] = from[l];
                 }
             }
-            if (const int hook = finishBlock(target, writer, by, bx, colourOperation, true))
+            if (const int hook = FinishBlock(target, writer, by, bx, colourOperation, true))
                 return hook;
         }
     }
     return 0;
 }
 
-int EriImageDecoder::decodeHuffmanBlocks(const EriDecodeTarget& target, EriBitReader& bits) {
+int EriImageDecoder::DecodeHuffmanBlocks(const EriDecodeTarget& target, EriBitReader& bits) {
     if (!blocksReady_ || channels_ <= 2 || losslessKind_ != 2 ||
         info_.symbolCoder != kEriCoderHuffman)
         return 1;
-    const EriLosslessBlockWriter writer = startBlocks(target);
+    const EriLosslessBlockWriter writer = StartBlocks(target);
     if (!writer) return 1;
     const int c = channels_;
     const int a = area_;
@@ -177,17 +182,18 @@ int EriImageDecoder::decodeHuffmanBlocks(const EriDecodeTarget& target, EriBitRe
     if (d != 0 || (e & ~1u) != 0 || f != 8) return 1;
     const bool codesFirst = (e & 1) != 0;
     EriHuffmanTree& codeTree = *operationTree_;
-    codeTree.clear();
+    codeTree.Clear();
     const std::size_t blockCount = std::size_t(blocksAcross_) * blocksDown_;
     if (codesFirst) {
         for (std::size_t i = 0; i < blockCount; ++i) {
             std::uint32_t symbol;
-            if (!codeTree.decode(bits, symbol)) return 1;
+            if (!codeTree.Decode(bits, symbol)) return 1;
             operationCodes_[i] = static_cast<std::uint8_t>(symbol);
         }
     }
-    if (bits.readBit() != 0) return 1;
-    bits.setupHuffmanSymbols();
+    if (bits.ReadBit() != 0) return 1;
+    EriHuffmanCoder huffmanCoder(bits);
+    huffmanCoder.Reset();
 
     std::int32_t* planes = planes_.get();
     std::int32_t* symbols = symbols_.get();
@@ -197,18 +203,18 @@ int EriImageDecoder::decodeHuffmanBlocks(const EriDecodeTarget& target, EriBitRe
             std::uint32_t code;
             if (codesFirst) {
                 code = operationCodes_[std::size_t(by) * blocksAcross_ + bx];
-            } else if (!codeTree.decode(bits, code)) {
+            } else if (!codeTree.Decode(bits, code)) {
                 return 1;
             }
             // Scan table 0 is the identity: decode into the planes.
             const std::uint32_t scan = (code >> 4) & 3;
-            if (bits.decodeHuffmanSymbols(scan == 0 ? planes : symbols, values) < values) return 1;
+            if (huffmanCoder.DecodeSymbols(scan == 0 ? planes : symbols, values) < values) return 1;
             if (scan != 0) {
                 const std::uint32_t* table = scanTables_.get() + scan * values;
                 for (std::size_t i = 0; i < values; ++i)
                     planes[table[i]] = symbols[i];
             }
-            if (const int hook = finishBlock(target, writer, by, bx, static_cast<int>(code & 15),
+            if (const int hook = FinishBlock(target, writer, by, bx, static_cast<int>(code & 15),
                                              (code & 0x40) != 0))
                 return hook;
         }
@@ -216,69 +222,74 @@ int EriImageDecoder::decodeHuffmanBlocks(const EriDecodeTarget& target, EriBitRe
     return 0;
 }
 
-int EriImageDecoder::decodeRows(const EriDecodeTarget& target, EriBitReader& bits) {
+int EriImageDecoder::DecodeRows(const EriDecodeTarget& target, EriBitReader& bits) {
     if (target.bitsPerPixel != 8) return 1;
-    if (bits.readBits(24) != 0 || bits.atEnd()) return 1;
+    if (bits.ReadBits(24) != 0 || bits.AtEnd()) return 1;
     const int width = target.width;
     std::uint8_t* row = target.pixels;
 
     if (info_.symbolCoder == kEriCoderArithmetic) {
-        if (!bits.setupArithmetic(8)) return 1;
+        EriArithmeticCoder arithmeticCoder(bits);
+        if (!arithmeticCoder.Setup(8)) return 1;
         // The symbol buffer of the block decoders may be absent (degree 0).
         std::unique_ptr<std::int32_t[]> values(new (std::nothrow) std::int32_t[width]);
         if (!values) return 1;
         for (int y = 0; y < target.height; ++y, row += target.stride) {
-            if (bits.decodeArithmeticSymbols(values.get(), std::size_t(width)) < std::size_t(width))
+            if (arithmeticCoder.DecodeSymbols(values.get(), std::size_t(width)) <
+                std::size_t(width))
                 return 1;
             for (int x = 0; x < width; ++x)
                 row[x] = static_cast<std::uint8_t>(values[x]);
-            if (const int hook = rowHook(y)) return hook;
+            if (const int hook = RowHook(y)) return hook;
         }
         return 0;
     }
 
     if (info_.symbolCoder == kEriCoderGamma) {
-        bits.resetMoveToFrontTables();
+        // Codes are read on bits itself: through the coder, every byte stored
+        // would make the loop load the reader again.
+        EriGammaCoder gammaCoder(bits);
+        gammaCoder.ResetMoveToFrontTables();
         for (int y = 0; y < target.height; ++y, row += target.stride) {
-            std::uint8_t* table = bits.moveToFrontTable(256);
+            std::uint8_t* table = gammaCoder.MoveToFrontTable(256);
             int previous = -1;
             for (int x = 0; x < width;) {
                 std::uint32_t g;
-                if (!bits.readGamma(g) || g - 1 > 255) return 1;
+                if (!EriGammaCoder::ReadCode(bits, g) || g - 1 > 255) return 1;
                 const std::uint8_t byte = table[g - 1];
                 std::memmove(table + 1, table, g - 1);
                 table[0] = byte;
                 row[x++] = byte;
                 if (byte == previous) {
                     std::uint32_t r;
-                    if (!bits.readGamma(r)) return 1;
+                    if (!EriGammaCoder::ReadCode(bits, r)) return 1;
                     const int repeat = static_cast<int>(std::min<std::uint32_t>(r - 1, width - x));
                     std::memset(row + x, byte, repeat);
                     x += repeat;
                 } else {
-                    table = bits.moveToFrontTable(byte);
+                    table = gammaCoder.MoveToFrontTable(byte);
                     previous = byte;
                 }
             }
-            if (const int hook = rowHook(y)) return hook;
+            if (const int hook = RowHook(y)) return hook;
         }
         return 0;
     }
 
     if (info_.symbolCoder == kEriCoderHuffman) {
-        bits.clearHuffmanTrees();
+        EriHuffmanCoder huffmanCoder(bits);
+        huffmanCoder.Reset();
         int tree = 0;
         for (int y = 0; y < target.height; ++y, row += target.stride) {
             int previous = -1;
             for (int x = 0; x < width;) {
                 std::uint32_t symbol;
-                if (!bits.huffmanTree(tree).decode(bits, symbol)) return 1;
+                if (!huffmanCoder.DecodeByte(tree, symbol)) return 1;
                 const int byte = static_cast<int>(symbol & 0xFF);
                 row[x++] = static_cast<std::uint8_t>(byte);
                 if (byte == previous) {
                     std::uint32_t run;
-                    if (!bits.huffmanTree(EriBitReader::kRunLengthTree).decode(bits, run, true))
-                        return 1;
+                    if (!huffmanCoder.DecodeRunLength(run)) return 1;
                     if (run == 0 || run - 1 > std::uint32_t(width - x)) return 1;
                     std::memset(row + x, byte, run - 1);
                     x += static_cast<int>(run - 1);
@@ -286,7 +297,7 @@ int EriImageDecoder::decodeRows(const EriDecodeTarget& target, EriBitReader& bit
                 previous = byte;
                 tree = byte;
             }
-            if (const int hook = rowHook(y)) return hook;
+            if (const int hook = RowHook(y)) return hook;
         }
         return 0;
     }

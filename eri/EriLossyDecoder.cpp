@@ -1,6 +1,8 @@
 #include "eri/EriLossyDecoder.h"
 
 #include "eri/EriBitReader.h"
+#include "eri/EriGammaCoder.h"
+#include "eri/EriHuffmanCoder.h"
 #include "eri/EriHuffmanTree.h"
 #include "eri/EriImageDecoder.h"
 #include "eri/EriLossyMacroBlock.h"
@@ -43,15 +45,15 @@ template <typename T> std::unique_ptr<T[]> TryAllocateArray(std::size_t count) {
 }
 
 bool ReadByte(EriBitReader& bits, std::uint32_t& value) {
-    value = bits.readBits(8);
-    return !bits.atEnd();
+    value = bits.ReadBits(8);
+    return !bits.AtEnd();
 }
 
 // The four step bytes of one macro-block, each one symbol of the parameter tree.
 bool ReadParameters(EriBitReader& bits, EriHuffmanTree& tree, std::uint8_t* params) {
     for (int i = 0; i < 4; ++i) {
         std::uint32_t symbol = 0;
-        if (!tree.decode(bits, symbol)) return false;
+        if (!tree.Decode(bits, symbol)) return false;
         params[i] = static_cast<std::uint8_t>(symbol);
     }
     return true;
@@ -63,7 +65,7 @@ int SetupEriLossy(const EriImageInfo& info, EriLossyStatePtr& state) {
     state.reset();
     const int degree = static_cast<int>(info.blockDegree);
     if (degree < 3 || degree > 5) return kBad;
-    const bool alpha = info.hasAlpha();
+    const bool alpha = info.HasAlpha();
     const int blocks = EriLossyBlockCount(info.chromaSampling, alpha);
     if (blocks == 0) return kBad;
     const std::int64_t width = info.width;
@@ -82,7 +84,7 @@ int SetupEriLossy(const EriImageInfo& info, EriLossyStatePtr& state) {
     made->ac = TryAllocateArray<std::int32_t>(made->acCount);
     if (!made->ac) return kBad;
     // The steps are the frame's; these only size the buffers.
-    if (!made->macroBlock.init(degree, info.chromaSampling, alpha, 255, 255)) return kBad;
+    if (!made->macroBlock.Init(degree, info.chromaSampling, alpha, 255, 255)) return kBad;
     state = std::move(made);
     return kOk;
 }
@@ -91,7 +93,7 @@ int DecodeEriLossy(EriImageDecoder& decoder, EriLossyState* state, const EriImag
                    const EriDecodeTarget& target, EriBitReader& bits) {
     if (!state) return kBad;
     const EriLossyBlockWriter writer =
-        decoder.lossyBlockWriter(target.pixelFormat, target.bitsPerPixel);
+        decoder.LossyBlockWriter(target.pixelFormat, target.bitsPerPixel);
     if (!writer) return kBad;
     const int pixelStep = static_cast<int>(target.bitsPerPixel / 8);
     const bool huffman = info.symbolCoder == kEriCoderHuffman;
@@ -104,7 +106,9 @@ int DecodeEriLossy(EriImageDecoder& decoder, EriLossyState* state, const EriImag
         (target.height + 2 * s - 1) / (2 * s) > state->rows)
         return kBad;
 
-    if (huffman) bits.setupHuffmanSymbols();
+    EriGammaCoder gammaCoder(bits);
+    EriHuffmanCoder huffmanCoder(bits);
+    if (huffman) huffmanCoder.Reset();
 
     // Frame header: 9, 0, flags (bit 0: parameters first), 8, a zero bit,
     // then the luma and chroma DC step bytes.
@@ -114,14 +118,14 @@ int DecodeEriLossy(EriImageDecoder& decoder, EriLossyState* state, const EriImag
         return kBad;
     if (kind != kLossyFrameKind || second != 0 || (flags & ~1u) != 0 || fourth != kLossyFrameFourth)
         return kBad;
-    if (bits.readBit() != 0) return kBad;
+    if (bits.ReadBit() != 0) return kBad;
     if (!ReadByte(bits, lumaStep) || !ReadByte(bits, chromaStep)) return kBad;
     const bool parametersFirst = (flags & 1) != 0;
     EriLossyMacroBlock& mb = state->macroBlock;
-    if (!mb.init(state->degree, info.chromaSampling, info.hasAlpha(),
+    if (!mb.Init(state->degree, info.chromaSampling, info.HasAlpha(),
                  static_cast<std::uint8_t>(lumaStep), static_cast<std::uint8_t>(chromaStep)))
         return kBad;
-    state->parameterTree.clear();
+    state->parameterTree.Clear();
 
     const std::size_t macroBlocks = static_cast<std::size_t>(state->columns) * state->rows;
     std::unique_ptr<std::int32_t[]> dcTable;
@@ -134,13 +138,13 @@ int DecodeEriLossy(EriImageDecoder& decoder, EriLossyState* state, const EriImag
         dcTable = TryAllocateArray<std::int32_t>(macroBlocks * blocks);
         parameterTable = TryAllocateArray<std::uint8_t>(macroBlocks * 4);
         if (!dcTable || !parameterTable) return kBad;
-        bits.resetGamma();
-        if (bits.decodeGammaSymbols(dcTable.get(), macroBlocks * blocks) != macroBlocks * blocks)
+        gammaCoder.Reset();
+        if (gammaCoder.DecodeSymbols(dcTable.get(), macroBlocks * blocks) != macroBlocks * blocks)
             return kBad;
         for (std::size_t i = 0; i < macroBlocks; ++i)
             if (!ReadParameters(bits, state->parameterTree, parameterTable.get() + 4 * i))
                 return kBad;
-        if (!huffman) bits.resetGamma();
+        if (!huffman) gammaCoder.Reset();
     }
 
     std::int32_t dcDifferences[kMaxEriLossyBlocks];
@@ -157,24 +161,24 @@ int DecodeEriLossy(EriImageDecoder& decoder, EriLossyState* state, const EriImag
                 dc = dcTable.get() + index * blocks;
                 params = parameterTable.get() + index * 4;
             } else {
-                bits.resetGamma();
-                if (bits.decodeGammaSymbols(dcDifferences, blocks) !=
+                gammaCoder.Reset();
+                if (gammaCoder.DecodeSymbols(dcDifferences, blocks) !=
                     static_cast<std::size_t>(blocks))
                     return kBad;
                 if (!ReadParameters(bits, state->parameterTree, ownParameters)) return kBad;
             }
             std::size_t got = 0;
             if (huffman) {
-                got = bits.decodeHuffmanSymbols(ac, state->acCount);
+                got = huffmanCoder.DecodeSymbols(ac, state->acCount);
             } else {
-                if (!parametersFirst) bits.resetGamma();
-                got = bits.decodeGammaSymbols(ac, state->acCount);
+                if (!parametersFirst) gammaCoder.Reset();
+                got = gammaCoder.DecodeSymbols(ac, state->acCount);
             }
             if (got != state->acCount) return kBad;
 
             for (int b = 0; b < blocks; ++b)
                 accumulators[b] += dc[b];
-            mb.reconstruct(accumulators, ac, params);
+            mb.Reconstruct(accumulators, ac, params);
 
             for (int q = 0; q < 4; ++q) {
                 const std::int64_t x = static_cast<std::int64_t>(column) * 2 * s + (q % 2) * s;
@@ -184,9 +188,9 @@ int DecodeEriLossy(EriImageDecoder& decoder, EriLossyState* state, const EriImag
                 const int rows = static_cast<int>(std::min<std::int64_t>(s, target.height - y));
                 std::uint8_t* destination =
                     target.pixels + y * target.stride + x * static_cast<std::int64_t>(pixelStep);
-                writer(destination, target.stride, columns, rows, mb.planes(q), s, pixelStep);
+                writer(destination, target.stride, columns, rows, mb.Planes(q), s, pixelStep);
             }
-            if (const int hook = decoder.blockHook(row, column); hook != 0) return hook;
+            if (const int hook = decoder.BlockHook(row, column); hook != 0) return hook;
         }
     }
     return kOk;

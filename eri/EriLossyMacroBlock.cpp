@@ -59,7 +59,7 @@ void MakeEriZigzag(int side, std::uint16_t* positions) {
     }
 }
 
-bool EriLossyMacroBlock::init(int degree, std::uint32_t chromaSampling, bool alpha,
+bool EriLossyMacroBlock::Init(int degree, std::uint32_t chromaSampling, bool alpha,
                               std::uint8_t lumaStep, std::uint8_t chromaStep) {
     if (degree < 3 || degree > 5) return false;
     const int chroma = ChromaBlocksPerChannel(chromaSampling);
@@ -141,7 +141,7 @@ const std::int32_t* PlaceBand(const std::int32_t* values, std::size_t step,
 
 } // namespace
 
-void EriLossyMacroBlock::placeCoefficients(const std::int64_t* dc, const std::int32_t* ac,
+void EriLossyMacroBlock::PlaceCoefficients(const std::int64_t* dc, const std::int32_t* ac,
                                            const std::uint8_t* params, bool* anyAc) {
     const int a = area_;
     const int lowEnd = (side_ - 1) * side_ / 2; // first zigzag index of the high band
@@ -154,7 +154,7 @@ void EriLossyMacroBlock::placeCoefficients(const std::int64_t* dc, const std::in
     const std::size_t step = static_cast<std::size_t>(blocks_);
     for (int g = 0; g < groupCount_; ++g) {
         const Group& info = groups_[g];
-        float* out = group(g);
+        float* out = GroupSamples(g);
         const float dcFactor = info.chroma ? chromaDcFactor_ : lumaDcFactor_;
         const float low = info.chroma ? chromaLow : lumaLow;
         const float high = info.chroma ? chromaHigh : lumaHigh;
@@ -175,12 +175,12 @@ void EriLossyMacroBlock::placeCoefficients(const std::int64_t* dc, const std::in
     }
 }
 
-void EriLossyMacroBlock::reconstruct(const std::int64_t* dc, const std::int32_t* ac,
+void EriLossyMacroBlock::Reconstruct(const std::int64_t* dc, const std::int32_t* ac,
                                      const std::uint8_t* params) {
     bool anyAc[4];
-    placeCoefficients(dc, ac, params, anyAc);
+    PlaceCoefficients(dc, ac, params, anyAc);
     for (int g = 0; g < groupCount_; ++g) {
-        float* blocks = group(g);
+        float* blocks = GroupSamples(g);
         if (anyAc[g]) {
             EriInverseDctFour(blocks, side_);
         } else {
@@ -191,7 +191,7 @@ void EriLossyMacroBlock::reconstruct(const std::int64_t* dc, const std::int32_t*
                 std::copy(blocks, blocks + 4, blocks + 4 * i);
         }
     }
-    colourConvert();
+    ColourConvert();
 }
 
 namespace {
@@ -273,11 +273,11 @@ void ConvertQuarters(const float* __restrict luma, const float* __restrict chrom
 // Lanes are quarters here: luma, alpha and (full resolution) chroma lane q is
 // quarter q. The results are turned back into one plane per quarter and
 // channel for the writers.
-void EriLossyMacroBlock::colourConvert() {
+void EriLossyMacroBlock::ColourConvert() {
     const int s = side_;
-    const float* luma = group(0);
-    const float* chroma = group(1);
-    const float* alpha = alpha_ ? group(groupCount_ - 1) : nullptr;
+    const float* luma = GroupSamples(0);
+    const float* chroma = GroupSamples(1);
+    const float* alpha = alpha_ ? GroupSamples(groupCount_ - 1) : nullptr;
     float* out = output_.get();
 #if defined(__SSE2__)
     switch (chromaPerChannel_) {

@@ -28,25 +28,25 @@ class EriLossyMacroBlock {
 public:
     // degree 3..5, a known chroma code; q0 and q1 the frame's luma and chroma
     // DC step bytes. False for anything else.
-    bool init(int degree, std::uint32_t chromaSampling, bool alpha, std::uint8_t lumaStep,
+    bool Init(int degree, std::uint32_t chromaSampling, bool alpha, std::uint8_t lumaStep,
               std::uint8_t chromaStep);
 
-    int side() const { return side_; }
-    int area() const { return area_; }
-    int blockCount() const { return blocks_; }
-    bool hasAlpha() const { return alpha_; }
+    int Side() const { return side_; }
+    int Area() const { return area_; }
+    int BlockCount() const { return blocks_; }
+    bool HasAlpha() const { return alpha_; }
 
     // dc: the predicted DC value of each block; ac: (area - 1) * blocks values
     // ordered by zigzag index first (from 1) and block second; params: the
     // macro-block's four step bytes. Fills the four quarter blocks.
-    void reconstruct(const std::int64_t* dc, const std::int32_t* ac, const std::uint8_t* params);
+    void Reconstruct(const std::int64_t* dc, const std::int32_t* ac, const std::uint8_t* params);
 
     // Plane channel (0 blue, 1 green, 2 red, 3 alpha) of quarter block
     // quarter (0 top-left, 1 top-right, 2 bottom-left, 3 bottom-right, in
     // stream rows), side x side values with a row pitch of side.
-    const float* plane(int channel, int quarter) const { return planes_[quarter][channel]; }
+    const float* Plane(int channel, int quarter) const { return planes_[quarter][channel]; }
     // The four planes of a quarter block, as the block writers take them.
-    const float* const* planes(int quarter) const { return planes_[quarter]; }
+    const float* const* Planes(int quarter) const { return planes_[quarter]; }
 
 private:
     // Blocks are kept four to a group, interleaved (value i of the group's
@@ -59,10 +59,10 @@ private:
         int lanes = 0;      // blocks in the group (2 or 4); the rest stay zero
         bool chroma = false;
     };
-    void placeCoefficients(const std::int64_t* dc, const std::int32_t* ac,
+    void PlaceCoefficients(const std::int64_t* dc, const std::int32_t* ac,
                            const std::uint8_t* params, bool* anyAc);
-    void colourConvert();
-    float* group(int g) { return samples_.get() + static_cast<std::size_t>(g) * 4 * area_; }
+    void ColourConvert();
+    float* GroupSamples(int g) { return samples_.get() + static_cast<std::size_t>(g) * 4 * area_; }
 
     int side_ = 0;
     int area_ = 0;

@@ -59,42 +59,42 @@ public:
     EriRecordReader& operator=(const EriRecordReader&) = delete;
 
     // The stream is borrowed and must outlive the reader's use. On failure
-    // status() says why.
-    bool open(EriByteStream& stream, int depth);
+    // Status() says why.
+    bool Open(EriByteStream& stream, int depth);
     // The next record inside the current one; with an id, others are skipped.
-    bool descend(const EriRecordId* id = nullptr);
-    bool descend(const EriRecordId& id) { return descend(&id); }
+    bool Descend(const EriRecordId* id = nullptr);
+    bool Descend(const EriRecordId& id) { return Descend(&id); }
     // Seeks to the current record's end and makes its parent current.
-    void ascend();
+    void Ascend();
     // Frees the record frames; the stream stays open.
-    void close();
+    void Close();
 
     // Within the current record.
-    std::size_t read(void* buffer, std::size_t count) override;
-    std::uint64_t length() override;
-    std::uint64_t position() override;
-    void seek(std::uint64_t position) override;
-    int error() const override { return stream_ ? stream_->error() : 0; }
+    std::size_t Read(void* buffer, std::size_t count) override;
+    std::uint64_t Length() override;
+    std::uint64_t Position() override;
+    void Seek(std::uint64_t position) override;
+    int Error() const override { return stream_ ? stream_->Error() : 0; }
 
     // Why the last open failed; Ok after one that succeeded.
-    const EriLoadStatus& status() const { return status_; }
-    std::uint32_t flags() const { return flags_; }
-    const EriFileHeader& fileHeader() const { return fileHeader_; }
-    const EriImageInfo& previewInfo() const { return previewInfo_; }
-    const EriImageInfo& imageInfo() const { return imageInfo_; }
-    const std::uint8_t* soundInfo() const { return soundInfo_; }
-    const std::uint8_t* colourTable() const { return colourTable_; }
+    const EriLoadStatus& Status() const { return status_; }
+    std::uint32_t Flags() const { return flags_; }
+    const EriFileHeader& FileHeader() const { return fileHeader_; }
+    const EriImageInfo& PreviewInfo() const { return previewInfo_; }
+    const EriImageInfo& ImageInfo() const { return imageInfo_; }
+    const std::uint8_t* SoundInfo() const { return soundInfo_; }
+    const std::uint8_t* ColourTable() const { return colourTable_; }
     // UTF-8 (converted from UTF-16LE when the record starts with FF FE).
-    const std::string& copyright() const { return copyright_; }
-    const std::string& description() const { return description_; }
+    const std::string& Copyright() const { return copyright_; }
+    const std::string& Description() const { return description_; }
     // Innermost first frame is back(); empty before open.
-    const std::vector<EriRecordFrame>& frames() const { return frames_; }
+    const std::vector<EriRecordFrame>& Frames() const { return frames_; }
 
 private:
-    bool readHeaderRecords();
-    bool readText(std::string& text);
+    bool ReadHeaderRecords();
+    bool ReadText(std::string& text);
     // Records result (after a read error of the stream, which comes first).
-    bool fail(EriLoadResult result, std::string detail = {});
+    bool Fail(EriLoadResult result, std::string detail = {});
 
     EriByteStream* stream_ = nullptr;
     EriLoadStatus status_;

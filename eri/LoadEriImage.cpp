@@ -19,20 +19,20 @@ namespace {
 // The image information, checked before anything is allocated: the fields
 // the decoder accepts, then the size against the picture limit.
 bool CheckImageInfo(const EriRecordReader& records, EriLoadStatus& status) {
-    if ((records.flags() & kEriHasImageInfo) == 0) return status.fail(EriLoadResult::NoImageInfo);
-    const EriImageInfo& info = records.imageInfo();
+    if ((records.Flags() & kEriHasImageInfo) == 0) return status.Fail(EriLoadResult::NoImageInfo);
+    const EriImageInfo& info = records.ImageInfo();
     const EriInfoCheck check = CheckEriImageInfo(info);
     if (check != EriInfoCheck::Ok && check != EriInfoCheck::BadSize)
-        return status.fail(EriLoadResult::UnsupportedFormat, EriInfoCheckField(check, info));
+        return status.Fail(EriLoadResult::UnsupportedFormat, EriInfoCheckField(check, info));
     const std::int64_t width = info.width;
     const std::int64_t height = std::llabs(std::int64_t{info.height});
     if (width < 1 || height < 1 || width > kEriMaxSide || height > kEriMaxSide)
-        return status.fail(EriLoadResult::InvalidSize,
+        return status.Fail(EriLoadResult::InvalidSize,
                            std::to_string(info.width) + " x " + std::to_string(info.height));
     std::string problem = PictureSizeProblem(width, height);
-    if (!problem.empty()) return status.fail(EriLoadResult::TooLarge, std::move(problem));
+    if (!problem.empty()) return status.Fail(EriLoadResult::TooLarge, std::move(problem));
     if (check == EriInfoCheck::BadSize) // a limit raised past the decoder's own
-        return status.fail(EriLoadResult::TooLarge, "picture of " + std::to_string(width) + " x " +
+        return status.Fail(EriLoadResult::TooLarge, "picture of " + std::to_string(width) + " x " +
                                                         std::to_string(height) +
                                                         " pixels exceeds the ERI limit of " +
                                                         std::to_string(kEriMaxPixels) + " pixels");
@@ -41,16 +41,16 @@ bool CheckImageInfo(const EriRecordReader& records, EriLoadStatus& status) {
 
 bool Load(EriByteStream& stream, PackedDibPtr& block, EriLoadStatus& status) {
     EriRecordReader records;
-    if (!records.open(stream, EriRecordReader::kImageFrame))
-        return status.fail(records.status().result(), records.status().detail());
+    if (!records.Open(stream, EriRecordReader::kImageFrame))
+        return status.Fail(records.Status().Result(), records.Status().Detail());
     if (!CheckImageInfo(records, status)) return false;
     EriBitReader bits(records, EriBitReader::kDefaultBufferBytes);
     EriImageDecoder decoder;
-    const EriImageInfo& info = records.imageInfo();
+    const EriImageInfo& info = records.ImageInfo();
     // The information passed every check of set-up; only its buffers can fail.
-    if (decoder.setup(info) != 0) return status.fail(EriLoadResult::OutOfMemory);
+    if (decoder.Setup(info) != 0) return status.Fail(EriLoadResult::OutOfMemory);
 
-    // setup has bounded the size: at most 2^28 pixels of 1 to 4 bytes.
+    // Setup has bounded the size: at most 2^28 pixels of 1 to 4 bytes.
     const int bitCount = static_cast<int>(info.bitsPerPixel);
     const std::int32_t width = info.width;
     const std::int32_t height = static_cast<std::int32_t>(std::llabs(std::int64_t{info.height}));
@@ -58,7 +58,7 @@ bool Load(EriByteStream& stream, PackedDibPtr& block, EriLoadStatus& status) {
         ((std::size_t(bitCount) * std::size_t(width)) / 8 + 3) & ~std::size_t{3};
     const auto pixelBytes = CheckedImageBytes(static_cast<std::int64_t>(stride), height, 1);
     if (!pixelBytes)
-        return status.fail(EriLoadResult::TooLarge, "picture of " + std::to_string(width) + " x " +
+        return status.Fail(EriLoadResult::TooLarge, "picture of " + std::to_string(width) + " x " +
                                                         std::to_string(height) +
                                                         " pixels exceeds the memory limit of " +
                                                         std::to_string(MaxImageBytes()) + " bytes");
@@ -70,9 +70,9 @@ bool Load(EriByteStream& stream, PackedDibPtr& block, EriLoadStatus& status) {
     const std::size_t total = kDibHeaderSize + tableBytes + *pixelBytes;
     if (!block) {
         block.reset(new (std::nothrow) PackedDib);
-        if (!block) return status.fail(EriLoadResult::OutOfMemory);
+        if (!block) return status.Fail(EriLoadResult::OutOfMemory);
     }
-    if (!block->Reserve(total)) return status.fail(EriLoadResult::OutOfMemory);
+    if (!block->Reserve(total)) return status.Fail(EriLoadResult::OutOfMemory);
     BitmapInfoHeader header;
     header.biWidth = width;
     header.biHeight = height;
@@ -91,15 +91,15 @@ bool Load(EriByteStream& stream, PackedDibPtr& block, EriLoadStatus& status) {
     target.height = height;
     target.bitsPerPixel = info.bitsPerPixel;
     target.stride = static_cast<std::ptrdiff_t>(stride);
-    if (decoder.decode(target, bits, false) != 0) {
-        if (const int e = stream.error())
-            return status.fail(EriLoadResult::ReadError, EriSystemErrorText(e));
-        return status.fail(EriLoadResult::DamagedData);
+    if (decoder.Decode(target, bits, false) != 0) {
+        if (const int e = stream.Error())
+            return status.Fail(EriLoadResult::ReadError, EriSystemErrorText(e));
+        return status.Fail(EriLoadResult::DamagedData);
     }
 
     // A 32-bit colour picture without an alpha channel is opaque; its fourth
     // byte would otherwise read as alpha 0 and make it fully transparent.
-    if (bitCount == 32 && !info.hasAlpha()) {
+    if (bitCount == 32 && !info.HasAlpha()) {
         for (std::int32_t y = 0; y < height; ++y) {
             std::uint8_t* row = pixels + std::size_t(y) * stride;
             for (std::int32_t x = 0; x < width; ++x)
@@ -115,7 +115,7 @@ bool Load(EriByteStream& stream, PackedDibPtr& block, EriLoadStatus& status) {
                 table[4 * i + 3] = 0;
             }
         } else {
-            std::memcpy(table, records.colourTable(), 1024);
+            std::memcpy(table, records.ColourTable(), 1024);
         }
     }
     return true;
@@ -136,7 +136,7 @@ bool Report(bool loaded, const EriLoadStatus& status, std::string* reason) {
 bool LoadEriImage(const std::string& path, PackedDibPtr& block, std::string* reason) {
     EriLoadStatus status;
     EriFileStream file;
-    const bool loaded = file.open(path, &status) && Load(file, block, status);
+    const bool loaded = file.Open(path, &status) && Load(file, block, status);
     return Report(loaded, status, reason);
 }
 

@@ -81,7 +81,7 @@ std::vector<std::uint8_t> SimpleFile(std::uint32_t version, const std::vector<st
 bool OpenAt(const std::vector<std::uint8_t>& bytes, int depth, EriRecordReader& reader,
             EriMemoryStream& stream) {
     stream = EriMemoryStream(bytes.data(), bytes.size());
-    return reader.open(stream, depth);
+    return reader.Open(stream, depth);
 }
 
 } // namespace
@@ -91,7 +91,7 @@ TEST(EriRecordReader, PreambleRules) {
     EriMemoryStream stream(nullptr, 0);
     std::vector<std::uint8_t> good = Preamble();
     EXPECT_TRUE(OpenAt(good, 0, reader, stream));
-    EXPECT_EQ(reader.frames().back().start, 64u);
+    EXPECT_EQ(reader.Frames().back().start, 64u);
     std::vector<std::uint8_t> shortFile(good.begin(), good.begin() + 63);
     EXPECT_FALSE(OpenAt(shortFile, 0, reader, stream));
     std::vector<std::uint8_t> kind = Preamble(0x03000101);
@@ -106,9 +106,9 @@ TEST(EriRecordReader, FileHeaderVersionLimit) {
     EriMemoryStream stream(nullptr, 0);
     const std::vector<std::uint8_t> ok = SimpleFile(0x00020100, {1, 2, 3});
     ASSERT_TRUE(OpenAt(ok, 3, reader, stream));
-    EXPECT_EQ(reader.flags(), kEriHasFileHeader | kEriHasImageInfo);
-    EXPECT_EQ(reader.imageInfo().width, 4);
-    EXPECT_EQ(reader.imageInfo().bitsPerPixel, 24u);
+    EXPECT_EQ(reader.Flags(), kEriHasFileHeader | kEriHasImageInfo);
+    EXPECT_EQ(reader.ImageInfo().width, 4);
+    EXPECT_EQ(reader.ImageInfo().bitsPerPixel, 24u);
     const std::vector<std::uint8_t> newer = SimpleFile(0x00020101, {1, 2, 3});
     EXPECT_FALSE(OpenAt(newer, 1, reader, stream));
 }
@@ -118,15 +118,15 @@ TEST(EriRecordReader, ReadingStopsAtTheEndOfTheImageFrame) {
     EriMemoryStream stream(nullptr, 0);
     const std::vector<std::uint8_t> f = SimpleFile(0x00020100, {1, 2, 3}, {9, 9, 9, 9, 9, 9});
     ASSERT_TRUE(OpenAt(f, 3, reader, stream));
-    EXPECT_EQ(reader.length(), 3u);
+    EXPECT_EQ(reader.Length(), 3u);
     std::uint8_t buffer[10] = {};
-    EXPECT_EQ(reader.read(buffer, 10), 3u);
+    EXPECT_EQ(reader.Read(buffer, 10), 3u);
     EXPECT_EQ(buffer[2], 3);
-    EXPECT_EQ(reader.read(buffer, 10), 0u);
-    reader.seek(1);
-    EXPECT_EQ(reader.position(), 1u);
-    reader.seek(100); // not beyond the record
-    EXPECT_EQ(reader.position(), 3u);
+    EXPECT_EQ(reader.Read(buffer, 10), 0u);
+    reader.Seek(1);
+    EXPECT_EQ(reader.Position(), 1u);
+    reader.Seek(100); // not beyond the record
+    EXPECT_EQ(reader.Position(), 3u);
 }
 
 TEST(EriRecordReader, SkipsUnknownRecordsAndCutsOverlongOnes) {
@@ -152,12 +152,12 @@ TEST(EriRecordReader, SkipsUnknownRecordsAndCutsOverlongOnes) {
     EriRecordReader reader;
     EriMemoryStream stream(nullptr, 0);
     ASSERT_TRUE(OpenAt(f, 3, reader, stream));
-    EXPECT_EQ(reader.flags(), kEriHasFileHeader | kEriHasImageInfo | kEriHasPalette);
-    EXPECT_EQ(reader.length(), 2u);
+    EXPECT_EQ(reader.Flags(), kEriHasFileHeader | kEriHasImageInfo | kEriHasPalette);
+    EXPECT_EQ(reader.Length(), 2u);
     // A short palette leaves the rest of the table zero.
-    EXPECT_EQ(reader.colourTable()[4], 40);
+    EXPECT_EQ(reader.ColourTable()[4], 40);
     for (int i = 8; i < 1024; ++i)
-        ASSERT_EQ(reader.colourTable()[i], 0) << i;
+        ASSERT_EQ(reader.ColourTable()[i], 0) << i;
 }
 
 TEST(EriRecordReader, LongPaletteContributesItsFirst1024Bytes) {
@@ -177,9 +177,9 @@ TEST(EriRecordReader, LongPaletteContributesItsFirst1024Bytes) {
     EriRecordReader reader;
     EriMemoryStream stream(nullptr, 0);
     ASSERT_TRUE(OpenAt(f, 3, reader, stream));
-    EXPECT_EQ(reader.colourTable()[1023], 1023 % 251 + 1);
+    EXPECT_EQ(reader.ColourTable()[1023], 1023 % 251 + 1);
     std::uint8_t b = 0;
-    ASSERT_EQ(reader.read(&b, 1), 1u);
+    ASSERT_EQ(reader.Read(&b, 1), 1u);
     EXPECT_EQ(b, 0x42); // the record after the long palette was found
 }
 
@@ -199,10 +199,10 @@ TEST(EriRecordReader, InformationFlagsNeedWholeRecords) {
     EriMemoryStream stream(nullptr, 0);
     // Sound information alone lets the file open ...
     ASSERT_TRUE(OpenAt(f, 3, reader, stream));
-    EXPECT_EQ(reader.flags(), kEriHasFileHeader | kEriHasSoundInfo);
+    EXPECT_EQ(reader.Flags(), kEriHasFileHeader | kEriHasSoundInfo);
     // ... but its image information is all zero, so set-up refuses it.
     EriImageDecoder decoder;
-    EXPECT_EQ(decoder.setup(reader.imageInfo()), 1);
+    EXPECT_EQ(decoder.Setup(reader.ImageInfo()), 1);
     EriMemoryStream again(f.data(), f.size());
     PackedDibPtr dib;
     EXPECT_FALSE(LoadEriImage(again, dib));
@@ -228,11 +228,11 @@ TEST(EriRecordReader, TextsInUtf16AndNarrow) {
     EriRecordReader reader;
     EriMemoryStream stream(nullptr, 0);
     ASSERT_TRUE(OpenAt(f, 1, reader, stream));
-    EXPECT_EQ(reader.description(), "a\xE3\x81\x82\xF0\x9F\x98\x80");
-    EXPECT_EQ(reader.copyright(), "\xFFx");
-    EXPECT_EQ(reader.flags() & (kEriHasCopyright | kEriHasDescription),
+    EXPECT_EQ(reader.Description(), "a\xE3\x81\x82\xF0\x9F\x98\x80");
+    EXPECT_EQ(reader.Copyright(), "\xFFx");
+    EXPECT_EQ(reader.Flags() & (kEriHasCopyright | kEriHasDescription),
               kEriHasCopyright | kEriHasDescription);
-    EXPECT_FALSE(reader.open(stream, 2)); // no "Stream  "
+    EXPECT_FALSE(reader.Open(stream, 2)); // no "Stream  "
     EXPECT_EQ(DecodeEriText(reinterpret_cast<const std::uint8_t*>("\xFF"), 1), "\xFF");
 }
 
@@ -248,7 +248,7 @@ TEST(EriRecordReader, ARecordOfOpenLengthReachesItsParentsEnd) {
     EriRecordReader reader;
     EriMemoryStream stream(nullptr, 0);
     ASSERT_TRUE(OpenAt(f, 3, reader, stream));
-    EXPECT_EQ(reader.length(), 5u);
+    EXPECT_EQ(reader.Length(), 5u);
 }
 
 TEST(EriRecordReader, MissingRecordsFail) {
@@ -394,9 +394,9 @@ TEST(EriImageDecoder, SetupAcceptsTheDescribedCombinations) {
     base.blockDegree = 3;
     EXPECT_EQ(CheckEriImageInfo(base), EriInfoCheck::Ok);
     EriImageDecoder decoder;
-    EXPECT_EQ(decoder.setup(base), 0);
-    EXPECT_EQ(decoder.channels(), 3);
-    EXPECT_EQ(decoder.losslessKind(), 1);
+    EXPECT_EQ(decoder.Setup(base), 0);
+    EXPECT_EQ(decoder.Channels(), 3);
+    EXPECT_EQ(decoder.LosslessKind(), 1);
 
     auto with = [&](auto change) {
         EriImageInfo info = base;
@@ -430,18 +430,18 @@ TEST(EriImageDecoder, SetupAcceptsTheDescribedCombinations) {
     EXPECT_EQ(CheckEriImageInfo(with([](auto& i) { i.bitsPerPixel = 12; })),
               EriInfoCheck::BadBitsPerPixel);
 
-    EXPECT_EQ(decoder.setup(with([](auto& i) { i.coderVersion = kEriCoderVersion1; })), 0);
-    EXPECT_EQ(decoder.losslessKind(), 0);
-    EXPECT_EQ(decoder.setup(with([](auto& i) { i.symbolCoder = kEriCoderHuffman; })), 0);
-    EXPECT_EQ(decoder.losslessKind(), 2);
-    EXPECT_EQ(decoder.setup(with([](auto& i) {
+    EXPECT_EQ(decoder.Setup(with([](auto& i) { i.coderVersion = kEriCoderVersion1; })), 0);
+    EXPECT_EQ(decoder.LosslessKind(), 0);
+    EXPECT_EQ(decoder.Setup(with([](auto& i) { i.symbolCoder = kEriCoderHuffman; })), 0);
+    EXPECT_EQ(decoder.LosslessKind(), 2);
+    EXPECT_EQ(decoder.Setup(with([](auto& i) {
         i.pixelFormat = kEriFormatColourAlpha;
         i.bitsPerPixel = 32;
     })),
               0);
-    EXPECT_EQ(decoder.channels(), 4);
-    EXPECT_EQ(decoder.setup(with([](auto& i) { i.bitsPerPixel = 8; })), 0);
-    EXPECT_EQ(decoder.channels(), 1);
+    EXPECT_EQ(decoder.Channels(), 4);
+    EXPECT_EQ(decoder.Setup(with([](auto& i) { i.bitsPerPixel = 8; })), 0);
+    EXPECT_EQ(decoder.Channels(), 1);
 
     // Lossy: set-up accepts the documented combinations.
     EriImageInfo lossy = with([](auto& i) {
@@ -450,7 +450,7 @@ TEST(EriImageDecoder, SetupAcceptsTheDescribedCombinations) {
         i.blockDegree = 4;
     });
     EXPECT_EQ(CheckEriImageInfo(lossy), EriInfoCheck::Ok);
-    EXPECT_EQ(decoder.setup(lossy), 0);
+    EXPECT_EQ(decoder.Setup(lossy), 0);
     lossy.symbolCoder = kEriCoderArithmetic;
     EXPECT_EQ(CheckEriImageInfo(lossy), EriInfoCheck::BadSymbolCoder);
     lossy.symbolCoder = kEriCoderHuffman;
@@ -472,7 +472,7 @@ namespace {
 // Ends the decode at the second block of the first block row.
 class StoppingDecoder : public EriImageDecoder {
 public:
-    int blockHook(int row, int column) override {
+    int BlockHook(int row, int column) override {
         ++calls;
         return row == 0 && column == 1 ? 7 : 0;
     }
@@ -488,14 +488,14 @@ TEST(EriImageDecoder, ANonZeroBlockHookEndsTheDecode) {
     EriMemoryStream stream(frame.data(), frame.size());
     EriBitReader bits(stream);
     StoppingDecoder decoder;
-    ASSERT_EQ(decoder.setup(MakeImageInfo(p, o)), 0);
+    ASSERT_EQ(decoder.Setup(MakeImageInfo(p, o)), 0);
     std::vector<std::uint8_t> pixels(60 * 10);
     EriDecodeTarget target{kEriFormatColour, pixels.data(), 20, 10, 24, 60};
-    EXPECT_EQ(decoder.decode(target, bits, false), 7);
+    EXPECT_EQ(decoder.Decode(target, bits, false), 7);
     EXPECT_EQ(decoder.calls, 2);
     // A target that does not match the set-up is refused.
     target.width = 21;
-    EXPECT_EQ(decoder.decode(target, bits, false), 1);
+    EXPECT_EQ(decoder.Decode(target, bits, false), 1);
 }
 
 TEST(EriImageDecoder, FlipStoresTheFirstStreamRowLast) {
@@ -506,10 +506,10 @@ TEST(EriImageDecoder, FlipStoresTheFirstStreamRowLast) {
     EriMemoryStream stream(frame.data(), frame.size());
     EriBitReader bits(stream);
     EriImageDecoder decoder;
-    ASSERT_EQ(decoder.setup(MakeImageInfo(p, o)), 0);
+    ASSERT_EQ(decoder.Setup(MakeImageInfo(p, o)), 0);
     std::vector<std::uint8_t> pixels(12);
     EriDecodeTarget target{kEriFormatGrey, pixels.data(), 4, 3, 8, 4};
-    ASSERT_EQ(decoder.decode(target, bits, true), 0);
+    ASSERT_EQ(decoder.Decode(target, bits, true), 0);
     // Stream rows run bottom first (3, 2, 1); flipped, buffer rows are top first.
     EXPECT_EQ(pixels[0], 1);
     EXPECT_EQ(pixels[11], 3);

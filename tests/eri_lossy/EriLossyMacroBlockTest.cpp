@@ -22,8 +22,8 @@ double Cos(int k, int n, int side) {
 // Quantised input of one macro-block, zeroed.
 struct Input {
     explicit Input(const EriLossyMacroBlock& mb)
-        : blocks(mb.blockCount()), dc(blocks, 0),
-          ac(static_cast<std::size_t>(mb.area() - 1) * blocks, 0) {}
+        : blocks(mb.BlockCount()), dc(blocks, 0),
+          ac(static_cast<std::size_t>(mb.Area() - 1) * blocks, 0) {}
     std::int32_t& at(int zigzagIndex, int block) {
         return ac[static_cast<std::size_t>(zigzagIndex - 1) * blocks + block];
     }
@@ -68,9 +68,9 @@ TEST(EriZigzag, LargerSidesWalkWholeDiagonals) {
 
 TEST(EriLossyMacroBlock, RefusesUnknownLayouts) {
     EriLossyMacroBlock mb;
-    EXPECT_FALSE(mb.init(2, kEriChroma444, false, 0, 0));
-    EXPECT_FALSE(mb.init(6, kEriChroma444, false, 0, 0));
-    EXPECT_FALSE(mb.init(3, 0x00040303, false, 0, 0));
+    EXPECT_FALSE(mb.Init(2, kEriChroma444, false, 0, 0));
+    EXPECT_FALSE(mb.Init(6, kEriChroma444, false, 0, 0));
+    EXPECT_FALSE(mb.Init(3, 0x00040303, false, 0, 0));
     EXPECT_EQ(EriLossyBlockCount(kEriChroma444, false), 12);
     EXPECT_EQ(EriLossyBlockCount(kEriChroma422, false), 8);
     EXPECT_EQ(EriLossyBlockCount(kEriChroma411, true), 10);
@@ -83,7 +83,7 @@ TEST(EriLossyMacroBlock, DcStepsAndColourConversion) {
     for (int degree : {3, 4, 5}) {
         const int s = 1 << degree;
         EriLossyMacroBlock mb;
-        ASSERT_TRUE(mb.init(degree, kEriChroma444, false, 255, 0));
+        ASSERT_TRUE(mb.Init(degree, kEriChroma444, false, 255, 0));
         Input in(mb);
         const double lumaFactor = 2.0 / s, chromaFactor = 256.0 * 2.0 / s;
         for (int q = 0; q < 4; ++q) {
@@ -91,14 +91,14 @@ TEST(EriLossyMacroBlock, DcStepsAndColourConversion) {
             in.dc[4 + q] = q - 1;            // U
             in.dc[8 + q] = 2 - q;            // V
         }
-        mb.reconstruct(in.dc.data(), in.ac.data(), kFinest);
+        mb.Reconstruct(in.dc.data(), in.ac.data(), kFinest);
         for (int q = 0; q < 4; ++q) {
             const double y = in.dc[q] * lumaFactor, u = in.dc[4 + q] * chromaFactor,
                          v = in.dc[8 + q] * chromaFactor;
             for (int i = 0; i < s * s; i += 7) {
-                EXPECT_NEAR(mb.plane(0, q)[i], y + 1.5 * v, 1e-3);
-                EXPECT_NEAR(mb.plane(1, q)[i], y - 0.375 * u - 0.75 * v, 1e-3);
-                EXPECT_NEAR(mb.plane(2, q)[i], y + 1.75 * u, 1e-3);
+                EXPECT_NEAR(mb.Plane(0, q)[i], y + 1.5 * v, 1e-3);
+                EXPECT_NEAR(mb.Plane(1, q)[i], y - 0.375 * u - 0.75 * v, 1e-3);
+                EXPECT_NEAR(mb.Plane(2, q)[i], y + 1.75 * u, 1e-3);
             }
         }
     }
@@ -108,24 +108,24 @@ TEST(EriLossyMacroBlock, DcStepsAndColourConversion) {
 TEST(EriLossyMacroBlock, AcStepBandsAndPlacement) {
     const int s = 8;
     EriLossyMacroBlock mb;
-    ASSERT_TRUE(mb.init(3, kEriChroma444, false, 255, 255));
+    ASSERT_TRUE(mb.Init(3, kEriChroma444, false, 255, 255));
     Input in(mb);
     in.at(27, 0) = 1; // zigzag 27 = (x 6, y 0), last of the low band
     in.at(28, 1) = 1; // zigzag 28 = (x 7, y 0), first of the high band
     in.at(28, 5) = 2; // second U block, high band
     const std::uint8_t params[4] = {0, 3, 127, 63};
-    mb.reconstruct(in.dc.data(), in.ac.data(), params);
+    mb.Reconstruct(in.dc.data(), in.ac.data(), params);
     const double low = 2.0 / s * 256.0, high = 2.0 / s * 256.0 / 128.0,
                  chromaHigh = 2.0 / s * 256.0 / 64.0;
     for (int y = 0; y < s; ++y) {
         for (int x = 0; x < s; ++x) {
             const int i = y * s + x;
             // Quarter 0: luma only (U, V zero), so all three planes equal Y.
-            EXPECT_NEAR(mb.plane(1, 0)[i], low * Cos(6, x, s), 1e-3);
+            EXPECT_NEAR(mb.Plane(1, 0)[i], low * Cos(6, x, s), 1e-3);
             // Quarter 1 also has U = 2 * chromaHigh * cos.
-            EXPECT_NEAR(mb.plane(0, 1)[i], high * Cos(7, x, s), 1e-4);
-            EXPECT_NEAR(mb.plane(1, 1)[i], (high - 0.375 * 2 * chromaHigh) * Cos(7, x, s), 1e-4);
-            EXPECT_NEAR(mb.plane(2, 1)[i], (high + 1.75 * 2 * chromaHigh) * Cos(7, x, s), 1e-4);
+            EXPECT_NEAR(mb.Plane(0, 1)[i], high * Cos(7, x, s), 1e-4);
+            EXPECT_NEAR(mb.Plane(1, 1)[i], (high - 0.375 * 2 * chromaHigh) * Cos(7, x, s), 1e-4);
+            EXPECT_NEAR(mb.Plane(2, 1)[i], (high + 1.75 * 2 * chromaHigh) * Cos(7, x, s), 1e-4);
         }
     }
 }
@@ -135,12 +135,12 @@ TEST(EriLossyMacroBlock, AcStepBandsAndPlacement) {
 TEST(EriLossyMacroBlock, HalfHeightChromaFeedsTwoQuartersWithRowsDoubled) {
     const int s = 16, half = 8;
     EriLossyMacroBlock mb;
-    ASSERT_TRUE(mb.init(4, kEriChroma422, false, 255, 255));
+    ASSERT_TRUE(mb.Init(4, kEriChroma422, false, 255, 255));
     Input in(mb);
     // U blocks 4, 5; V blocks 6, 7. Give U block 1 a vertical ramp, V block 0 a flat value.
     in.at(2, 5) = 8;
     in.dc[6] = 16;
-    mb.reconstruct(in.dc.data(), in.ac.data(), kFinest);
+    mb.Reconstruct(in.dc.data(), in.ac.data(), kFinest);
     const double f = 2.0 / s;
     for (int q = 0; q < 4; ++q) {
         for (int y = 0; y < s; ++y) {
@@ -148,8 +148,8 @@ TEST(EriLossyMacroBlock, HalfHeightChromaFeedsTwoQuartersWithRowsDoubled) {
             const double u = q / 2 == 1 ? 8 * f * Cos(1, sourceRow, s) : 0.0;
             const double v = q / 2 == 0 ? 16 * f : 0.0;
             for (int x = 0; x < s; x += 5) {
-                EXPECT_NEAR(mb.plane(2, q)[y * s + x], 1.75 * u, 1e-4) << q << " " << y;
-                EXPECT_NEAR(mb.plane(0, q)[y * s + x], 1.5 * v, 1e-4) << q << " " << y;
+                EXPECT_NEAR(mb.Plane(2, q)[y * s + x], 1.75 * u, 1e-4) << q << " " << y;
+                EXPECT_NEAR(mb.Plane(0, q)[y * s + x], 1.5 * v, 1e-4) << q << " " << y;
             }
         }
     }
@@ -158,22 +158,22 @@ TEST(EriLossyMacroBlock, HalfHeightChromaFeedsTwoQuartersWithRowsDoubled) {
 TEST(EriLossyMacroBlock, QuarterChromaSpreadsEachSampleOverTwoByTwo) {
     const int s = 8, half = 4;
     EriLossyMacroBlock mb;
-    ASSERT_TRUE(mb.init(3, kEriChroma411, true, 255, 255));
+    ASSERT_TRUE(mb.Init(3, kEriChroma411, true, 255, 255));
     Input in(mb);
     in.at(1, 4) = 4; // U: horizontal cosine (u = 1)
     in.at(2, 5) = 4; // V: vertical cosine (v = 1)
     for (int q = 0; q < 4; ++q)
         in.dc[6 + q] = 100 * (q + 1); // alpha blocks 6..9
-    mb.reconstruct(in.dc.data(), in.ac.data(), kFinest);
+    mb.Reconstruct(in.dc.data(), in.ac.data(), kFinest);
     const double f = 2.0 / s;
     for (int q = 0; q < 4; ++q) {
         for (int y = 0; y < s; ++y) {
             for (int x = 0; x < s; ++x) {
                 const int sx = (q % 2) * half + x / 2, sy = (q / 2) * half + y / 2;
                 const double u = 4 * f * Cos(1, sx, s), v = 4 * f * Cos(1, sy, s);
-                EXPECT_NEAR(mb.plane(2, q)[y * s + x], 1.75 * u, 1e-4);
-                EXPECT_NEAR(mb.plane(0, q)[y * s + x], 1.5 * v, 1e-4);
-                EXPECT_NEAR(mb.plane(3, q)[y * s + x], 100 * (q + 1) * f, 1e-4);
+                EXPECT_NEAR(mb.Plane(2, q)[y * s + x], 1.75 * u, 1e-4);
+                EXPECT_NEAR(mb.Plane(0, q)[y * s + x], 1.5 * v, 1e-4);
+                EXPECT_NEAR(mb.Plane(3, q)[y * s + x], 100 * (q + 1) * f, 1e-4);
             }
         }
     }
@@ -182,7 +182,7 @@ TEST(EriLossyMacroBlock, QuarterChromaSpreadsEachSampleOverTwoByTwo) {
 // The lossy writers of the decoder's writer slot.
 EriLossyBlockWriter Writer(std::uint32_t pixelFormat, std::uint32_t bits) {
     const EriImageDecoder decoder;
-    return decoder.lossyBlockWriter(pixelFormat, bits);
+    return decoder.LossyBlockWriter(pixelFormat, bits);
 }
 
 TEST(EriLossyWriters, SelectionByFormatAndDepth) {
@@ -252,14 +252,14 @@ TEST(EriLossyWriters, LongRowsRoundAndClampEveryPixel) {
 // columns x rows pixels are touched, rows following the stride.
 TEST(EriLossyWriters, WriteOnlyTheClippedPart) {
     EriLossyMacroBlock mb;
-    ASSERT_TRUE(mb.init(3, kEriChroma444, true, 255, 255));
+    ASSERT_TRUE(mb.Init(3, kEriChroma444, true, 255, 255));
     Input in(mb);
     in.dc[0] = 4 * 10;  // Y 10 in quarter 0
     in.dc[12] = 4 * 99; // alpha 99 in quarter 0
-    mb.reconstruct(in.dc.data(), in.ac.data(), kFinest);
+    mb.Reconstruct(in.dc.data(), in.ac.data(), kFinest);
     const int stride = 40;
     std::vector<std::uint8_t> out(stride * 10, 0xEE);
-    Writer(kEriFormatColour, 32)(out.data() + 1, stride, 3, 2, mb.planes(0), mb.side(), 4);
+    Writer(kEriFormatColour, 32)(out.data() + 1, stride, 3, 2, mb.Planes(0), mb.Side(), 4);
     for (int y = 0; y < 10; ++y) {
         for (int i = 0; i < stride; ++i) {
             const int rel = i - 1;
@@ -268,8 +268,8 @@ TEST(EriLossyWriters, WriteOnlyTheClippedPart) {
         }
     }
     std::vector<std::uint8_t> four(stride * 3, 0xEE);
-    Writer(kEriFormatColourAlpha, 32)(four.data() + stride * 2, -stride, 5, 3, mb.planes(0),
-                                      mb.side(), 4);
+    Writer(kEriFormatColourAlpha, 32)(four.data() + stride * 2, -stride, 5, 3, mb.Planes(0),
+                                      mb.Side(), 4);
     for (int y = 0; y < 3; ++y)
         for (int i = 0; i < stride; ++i)
             EXPECT_EQ(four[y * stride + i], i < 20 ? (i % 4 == 3 ? 99 : 10) : 0xEE);

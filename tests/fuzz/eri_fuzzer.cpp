@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     pelo::PackedDibPtr block;
     pelo::LoadEriImage(stream, block);
     // Load again into the same block: the reuse path.
-    stream.seek(0);
+    stream.Seek(0);
     pelo::LoadEriImage(stream, block);
     return 0;
 }
