@@ -4,6 +4,7 @@
 
 #include "base/ByteOrder.h"
 #include "image/Allocation.h"
+#include "image/PictureBudget.h"
 
 #include <algorithm>
 #include <cstring>
@@ -104,6 +105,10 @@ bool DecodeTga(const std::uint8_t* data, std::size_t size, PackedDibPtr& block,
 
     const int pixelBytes = static_cast<int>((depth + 7) / 8);
     const bool useAlpha = alphaBits > 0 && (depth == 32 || depth == 16);
+    if (std::string problem = AdmitPicture(width, height); !problem.empty()) {
+        error = std::move(problem);
+        return false;
+    }
     const auto count = CheckedImageBytes(width, height, 1);
     if (!count || !CheckedImageBytes(width, height, 4)) return fail("picture too large");
     if (!block) block = std::make_unique<PackedDib>();

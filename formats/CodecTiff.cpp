@@ -3,6 +3,7 @@
 #include "formats/CodecInternal.h"
 #include "formats/CodecReaders.h"
 #include "image/Allocation.h"
+#include "image/PictureBudget.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -154,6 +155,12 @@ TiffDecode DecodeTiff(const std::uint8_t* data, std::size_t size, PackedDibPtr& 
         orientation != ORIENTATION_TOPLEFT || TIFFIsTiled(tiff.get()) ||
         (hasAlpha && extra[0] == EXTRASAMPLE_ASSOCALPHA))
         return TiffDecode::NotHandled;
+    if (width >= 1 && height >= 1) {
+        if (std::string problem = AdmitPicture(width, height); !problem.empty()) {
+            error = std::move(problem);
+            return TiffDecode::Failed;
+        }
+    }
     if (width < 1 || height < 1 || width > INT32_MAX || height > INT32_MAX ||
         !CheckedImageBytes(width, height, 4)) {
         error = "invalid TIFF picture size";
