@@ -258,8 +258,8 @@ public:
 
     void FileFinished(std::size_t, const BatchEntry& entry, const Status& status) override {
         // Entries left by a stopped run move the bar only when it fills at
-        // the end.
-        if (status.code == StatusCode::Stopped) return;
+        // the end; the entry whose error stopped it has its own box.
+        if (status.code == StatusCode::Stopped || status.code == StatusCode::Aborted) return;
         if (!status.ok()) {
             failures_ += QString::fromStdString(std::string(FileName(entry.input))) + ": " +
                          QString::fromStdString(status.reason) + "\n";

@@ -28,12 +28,12 @@ void SetMaxPicturePixels(std::uint64_t pixels) {
 }
 
 std::string PictureSizeProblem(std::int64_t width, std::int64_t height) {
-    const std::string size = std::to_string(width) + " x " + std::to_string(height);
-    if (width < 1 || height < 1) return "picture of " + size + " pixels has no pixels";
+    auto size = [&] { return std::to_string(width) + " x " + std::to_string(height); };
+    if (width < 1 || height < 1) return "picture of " + size() + " pixels has no pixels";
     const std::uint64_t limit = MaxPicturePixels();
     const auto w = static_cast<std::uint64_t>(width), h = static_cast<std::uint64_t>(height);
     if (h > limit / w)
-        return "picture of " + size + " pixels exceeds the limit of " + std::to_string(limit) +
+        return "picture of " + size() + " pixels exceeds the limit of " + std::to_string(limit) +
                " pixels";
     return {};
 }

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 #include <utility>
 
 namespace pelo {
@@ -20,6 +19,7 @@ enum class StatusCode {
     CannotWrite,  // the output could not be written
     WouldReplace, // the output would replace an input of the run
     Collision,    // another entry of the run writes the same output
+    Aborted,      // an error in this file's conversion ended the run
     Stopped,      // the run was stopped before this file
 };
 
@@ -32,34 +32,5 @@ struct Status {
         return Status{code, std::move(reason)};
     }
 };
-
-// A short English name for a code ("damaged input"), for summaries.
-inline std::string_view StatusCodeName(StatusCode code) {
-    switch (code) {
-    case StatusCode::Ok:
-        return "converted";
-    case StatusCode::CannotRead:
-        return "unreadable input";
-    case StatusCode::Damaged:
-        return "damaged input";
-    case StatusCode::Unsupported:
-        return "unsupported input";
-    case StatusCode::TooLarge:
-        return "picture too large";
-    case StatusCode::OutOfMemory:
-        return "out of memory";
-    case StatusCode::NotSmoothed:
-        return "not smoothed";
-    case StatusCode::CannotWrite:
-        return "write failed";
-    case StatusCode::WouldReplace:
-        return "would replace an input";
-    case StatusCode::Collision:
-        return "output name taken";
-    case StatusCode::Stopped:
-        return "not processed";
-    }
-    return "failed";
-}
 
 } // namespace pelo

@@ -173,7 +173,7 @@ BatchSummary RunBatch(const std::vector<BatchEntry>& entries, const BatchOptions
                     std::lock_guard lock(report);
                     if (!abortReason) abortReason = std::current_exception();
                     aborted = true;
-                    status = Status::Fail(StatusCode::Stopped, "run stopped: " + what);
+                    status = Status::Fail(StatusCode::Aborted, "run stopped: " + what);
                 }
                 finish(i, std::move(status));
             }
@@ -197,7 +197,6 @@ BatchSummary RunBatch(const std::vector<BatchEntry>& entries, const BatchOptions
             ++summary.failed;
         }
     }
-    summary.aborted = aborted;
     if (abortReason) observer.RunAborted(abortReason);
     return summary;
 }

@@ -71,7 +71,6 @@ struct BatchSummary {
     std::size_t converted = 0;
     std::size_t failed = 0;       // refused or failed
     std::size_t notProcessed = 0; // left out because the run was stopped
-    bool aborted = false;         // an exception ended the run
 };
 
 BatchSummary RunBatch(const std::vector<BatchEntry>& entries, const BatchOptions& options,

@@ -45,10 +45,6 @@ bool AnyCase(std::string_view name, std::string_view text) {
 
 } // namespace
 
-std::span<const FileKind> FileKindTable() {
-    return kKinds;
-}
-
 std::string_view FileName(std::string_view path) {
     const auto slash = path.rfind('/');
     return slash == std::string_view::npos ? path : path.substr(slash + 1);

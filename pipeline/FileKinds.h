@@ -6,7 +6,6 @@
 
 #include "formats/SaveDispatch.h"
 
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -28,9 +27,6 @@ struct FileKind {
     bool alphaIn;  // the input may carry alpha: edge colours spread, alpha pass run
     bool alphaOut; // the output keeps alpha: not flattened onto grey
 };
-
-// The table, in the order its rows are tried.
-std::span<const FileKind> FileKindTable();
 
 // The last component of path ("a/b/pic.png" gives "pic.png").
 std::string_view FileName(std::string_view path);

@@ -6,10 +6,7 @@
 #include "pipeline/FileKinds.h"
 #include "pipeline/FileSystem.h"
 
-#include <cerrno>
 #include <string_view>
-#include <sys/stat.h>
-#include <system_error>
 #if PELO_HAVE_ERI
 #include "eri/LoadEriImage.h"
 #endif

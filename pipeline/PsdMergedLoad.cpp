@@ -45,17 +45,17 @@ inline unsigned Scale255(unsigned x, unsigned y) {
 // trouble (memory, arguments).
 StatusCode PsdFailureCode(int code) {
     switch (code < 0 ? -code : code) {
-    case 1:
+    case TLPSD_E_OPEN:
         return StatusCode::CannotRead;
-    case 4:
-    case 5:
-    case 6:
-    case 14:
+    case TLPSD_E_VERSION:
+    case TLPSD_E_COLOUR_MODE:
+    case TLPSD_E_DEPTH:
+    case TLPSD_E_COMPRESSION:
         return StatusCode::Unsupported;
-    case 7:
-    case 8:
+    case TLPSD_E_TOO_LARGE:
+    case TLPSD_E_TOO_MANY:
         return StatusCode::TooLarge;
-    case 10:
+    case TLPSD_E_MEMORY:
         return StatusCode::OutOfMemory;
     default:
         return StatusCode::Damaged;

@@ -3,8 +3,8 @@
 // the desktop program's settings.
 #pragma once
 
-#include "pipeline/SettingsProfile.h"
 #include "image/ConversionSettings.h"
+#include "pipeline/SettingsProfile.h"
 
 #include <cstdint>
 #include <string>
