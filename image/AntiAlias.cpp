@@ -6,11 +6,15 @@
 
 namespace pelo {
 
-int AntiAliasImage(ImageBuffer& image, const ConversionSettings& settings, bool alphaPass) {
+int AntiAliasImage(ImageBuffer& image, const ConversionSettings& settings, bool alphaPass,
+                   bool colourPass) {
     const ImageView view = MakeImageView(image);
     const AntiAliasParams params = MakeAntiAliasParams(settings, image.width, image.height);
-    ColourSmoother colour;
-    const int result = colour.Run(view, params);
+    int result = 0;
+    if (colourPass) {
+        ColourSmoother colour;
+        result = colour.Run(view, params);
+    }
     if (alphaPass) {
         AlphaSmoother alpha;
         // Both passes run as they always did; a failure of either counts.

@@ -1,5 +1,5 @@
-// Anti-aliasing of one picture in place: the colour pass, then (when asked)
-// the alpha pass, driven by the conversion settings.
+// Anti-aliasing of one picture in place: the colour pass, then the alpha
+// pass, each when asked, driven by the conversion settings.
 #pragma once
 
 #include "image/ConversionSettings.h"
@@ -9,6 +9,7 @@ namespace pelo {
 
 // 0 on success, kImageNoWorkArea (-6) when a work area could not be
 // allocated (the image is then left as it was before that pass).
-int AntiAliasImage(ImageBuffer& image, const ConversionSettings& settings, bool alphaPass);
+int AntiAliasImage(ImageBuffer& image, const ConversionSettings& settings, bool alphaPass,
+                   bool colourPass = true);
 
 } // namespace pelo

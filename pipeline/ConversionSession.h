@@ -31,8 +31,7 @@ public:
     void BeginRun();
     void EndRun();
 
-    // Loads, prepares, anti-aliases, flattens when the output keeps no
-    // alpha, saves. True when the file was converted and written; otherwise
+    // Loads, smooths (SmoothPicture), saves. True when the file was converted and written; otherwise
     // failure says why, and a picture that could not be smoothed is not
     // written at all.
     bool ProcessFile(const std::string& inputPath, const std::string& outputPath);
@@ -60,9 +59,5 @@ private:
     void Show(const std::string& text);
     bool Fail(StatusCode code, std::string reason);
 };
-
-// Composites the image over opaque grey 128 in place: each colour becomes
-// (C * a + 128 * (255 - a)) / 255 rounded to nearest, alpha 255.
-void FlattenOntoGrey(ImageBuffer& image);
 
 } // namespace pelo

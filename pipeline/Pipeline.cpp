@@ -1,10 +1,10 @@
-// The per-file pipeline: load, alpha preparation, anti-aliasing, flattening
-// onto grey, save.
+// The per-file pipeline: load, smooth, save.
 #include "formats/Codec.h"
 #include "formats/SaveDispatch.h"
 #include "pipeline/ConversionSession.h"
 #include "pipeline/FileKinds.h"
 #include "pipeline/FileSystem.h"
+#include "pipeline/SmoothPicture.h"
 
 #include <string_view>
 #if PELO_HAVE_ERI
@@ -39,18 +39,6 @@ StatusCode ReadFailureCode(std::string_view reason) {
 }
 
 } // namespace
-
-void FlattenOntoGrey(ImageBuffer& image) {
-    std::uint8_t* p = image.imageData;
-    for (std::size_t i = 0, n = image.pixelCount(); i < n; ++i, p += 4) {
-        const unsigned a = p[3];
-        const unsigned grey = 128 * (255 - a) + 127; // + 127: round to nearest
-        p[0] = static_cast<std::uint8_t>((p[0] * a + grey) / 255);
-        p[1] = static_cast<std::uint8_t>((p[1] * a + grey) / 255);
-        p[2] = static_cast<std::uint8_t>((p[2] * a + grey) / 255);
-        p[3] = 255;
-    }
-}
 
 ImagePtr ConversionSession::LoadImageFile(const std::string& path) {
     failure = Status{};
@@ -91,13 +79,8 @@ ImagePtr ConversionSession::LoadImageFile(const std::string& path) {
 bool ConversionSession::ProcessFile(const std::string& inputPath, const std::string& outputPath) {
     currentImage = LoadImageFile(inputPath);
     if (!currentImage) return false;
-    const bool alphaInput = IsAlphaInput(inputPath);
-    const bool alphaOutput = IsAlphaOutput(outputPath);
-
-    if (settings.whiteAsTransparent == 1) MakeColourTransparent(*currentImage, 255, 255, 255);
-    int smoothed = alphaInput ? ExtendEdgeColours(*currentImage, 3) : 0;
-    if (smoothed == 0) smoothed = AntiAlias(alphaInput);
-    if (smoothed != 0) {
+    const PictureRoles roles{IsAlphaInput(inputPath), IsAlphaOutput(outputPath)};
+    if (SmoothPicture(*currentImage, settings, roles) != 0) {
         // Saving the picture unsmoothed would pass it off as converted.
         const std::string size =
             std::to_string(currentImage->width) + " x " + std::to_string(currentImage->height);
@@ -105,10 +88,6 @@ bool ConversionSession::ProcessFile(const std::string& inputPath, const std::str
         return Fail(StatusCode::NotSmoothed,
                     "no work area for smoothing a " + size + " picture; nothing written");
     }
-    // In place: the same arithmetic as compositing over a grey background
-    // buffer, without a second picture that could fail to be allocated.
-    if (!alphaOutput) FlattenOntoGrey(*currentImage);
-
     const int saved = SaveImageFile(*currentImage, outputPath);
     ReleaseIpl(currentImage);
     return saved == kSaveOk;

@@ -5,6 +5,7 @@
 #include "formats/SaveDispatch.h"
 #include "pipeline/ConversionSession.h"
 #include "pipeline/FileSystem.h"
+#include "pipeline/SmoothPicture.h"
 
 #include <cerrno>
 #include <cstring>
@@ -43,6 +44,9 @@ bool ConversionSession::ProcessLayeredPsd(const std::string& inputPath,
     }
 
     Prepared prepared;
+    // Layers keep their alpha; white is never made transparent in them.
+    ConversionSettings layerSettings = settings;
+    layerSettings.whiteAsTransparent = 0;
     // Copies a picture into a fresh buffer, makes it the current image and
     // anti-aliases it with both passes; null when no buffer can be made or
     // the passes cannot run.
@@ -51,7 +55,7 @@ bool ConversionSession::ProcessLayeredPsd(const std::string& inputPath,
         currentImage = AllocIpl(w, h);
         if (!currentImage) return nullptr;
         std::memcpy(currentImage->imageData, pixels, currentImage->imageSize);
-        if (ExtendEdgeColours(*currentImage, 3) != 0 || AntiAlias(true) != 0) {
+        if (SmoothPicture(*currentImage, layerSettings, {true, true}) != 0) {
             ReleaseIpl(currentImage);
             return nullptr;
         }

@@ -1,4 +1,5 @@
 #include "formats/Codec.h"
+#include "image/Flatten.h"
 #include "pipeline/ConversionSession.h"
 #include "pipeline/FileKinds.h"
 #include "tests/support/FileBytes.h"
