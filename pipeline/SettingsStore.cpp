@@ -1,5 +1,7 @@
 #include "pipeline/SettingsStore.h"
 
+#include "pipeline/ResultChoices.h"
+
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +13,7 @@ namespace {
 constexpr const char* kInput = "INPUT";
 constexpr const char* kOutput = "OUTPUT";
 constexpr const char* kSetting = "SETTING";
+constexpr const char* kResult = "RESULT";
 
 double GetDouble(const ProfileFile& profile, const char* key, const char* defaultText) {
     return ProfileTextToDouble(profile.GetString(kSetting, key, defaultText));
@@ -74,6 +77,30 @@ void LoadSettings(const ProfileFile& profile, PersistedState& state) {
     };
     state.maxPicturePixels = limit("MAXPIXELS", 1 << 28);
     state.maxRunMemoryMib = limit("MAXMEMORYMB", 4096);
+
+    LoadResultOptions(profile, s.result);
+}
+
+void LoadResultOptions(const ProfileFile& profile, ResultOptions& result) {
+    // A word the program does not know keeps the default.
+    const ResultOptions defaults;
+    const auto word = [&profile](const char* key) { return profile.GetString(kResult, key, ""); };
+    result.alphaPass = ParseAlphaPassMode(word("ALPHAPASS")).value_or(defaults.alphaPass);
+    result.colourPass = profile.GetInt(kResult, "COLOURPASS", 1) != 0;
+    result.hiddenColour = ParseHiddenColour(word("HIDDENCOLOUR")).value_or(defaults.hiddenColour);
+    result.background = ParseBackground(word("BACKGROUND")).value_or(defaults.background);
+    const std::int32_t quality = profile.GetInt(kResult, "QUALITY", -1);
+    result.encode.quality = quality >= 0 && quality <= 100 ? quality : -1;
+    result.encode.pngType = ParsePngType(word("PNGTYPE")).value_or(defaults.encode.pngType);
+}
+
+void SaveResultOptions(ProfileFile& profile, const ResultOptions& result) {
+    profile.WriteString(kResult, "ALPHAPASS", AlphaPassModeName(result.alphaPass));
+    profile.WriteInt(kResult, "COLOURPASS", result.colourPass ? 1 : 0);
+    profile.WriteString(kResult, "HIDDENCOLOUR", HiddenColourName(result.hiddenColour));
+    profile.WriteString(kResult, "BACKGROUND", BackgroundText(result.background));
+    profile.WriteInt(kResult, "QUALITY", result.encode.quality);
+    profile.WriteString(kResult, "PNGTYPE", PngTypeName(result.encode.pngType));
 }
 
 void SaveTypeIndices(ProfileFile& profile, std::int32_t outputTypeIndex,

@@ -34,9 +34,14 @@ void UseUserDefaultLocale();
 
 // Reads every value, in the order the main dialog has always read them: the
 // two format indices, the folders, the switches and the threshold, then the
-// seven detail values; then the limits. Missing keys give the first-start
+// seven detail values; then the limits and the result options. Missing keys give the first-start
 // values.
 void LoadSettings(const ProfileFile& profile, PersistedState& state);
+
+// Section "RESULT": the result options, words as the command line spells
+// them. Missing keys and unknown words give the defaults.
+void LoadResultOptions(const ProfileFile& profile, ResultOptions& result);
+void SaveResultOptions(ProfileFile& profile, const ResultOptions& result);
 
 // What the main dialog's Quit handler writes: the output then the input
 // format position (-1 when a list has no selection).
@@ -45,7 +50,8 @@ void SaveTypeIndices(ProfileFile& profile, std::int32_t outputTypeIndex,
 
 // What the application writes after the dialog has closed with Quit: the
 // folders, switches, threshold and detail values; doubles as "%f", the rest
-// as integers. Write failures are ignored.
+// as integers. The result options are written apart (SaveResultOptions). Write failures are
+// ignored.
 void SaveSettings(ProfileFile& profile, const PersistedState& state);
 
 // The C library's text-to-double conversion: the longest numeric prefix,

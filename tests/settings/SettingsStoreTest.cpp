@@ -168,3 +168,31 @@ TEST(SettingsStore, NumbersFollowTheProcessLocale) {
 }
 
 } // namespace
+
+TEST(SettingsStore, ResultOptionsLiveInTheirOwnSectionAndUnknownWordsGiveDefaults) {
+    pelo::test::TempDir dir;
+    ProfileFile profile(dir.file("pelo.INI"));
+    pelo::ResultOptions chosen;
+    chosen.alphaPass = pelo::AlphaPassMode::Off;
+    chosen.colourPass = false;
+    chosen.hiddenColour = pelo::HiddenColour::Clear;
+    chosen.background = 0xFFFFFF;
+    chosen.encode.quality = 90;
+    chosen.encode.pngType = pelo::PngType::Rgba;
+    SaveResultOptions(profile, chosen);
+    EXPECT_EQ(ReadFileText(profile.path()), "[RESULT]\nALPHAPASS=off\nCOLOURPASS=0\n"
+                                            "HIDDENCOLOUR=clear\nBACKGROUND=ffffff\n"
+                                            "QUALITY=90\nPNGTYPE=rgba\n");
+    PersistedState loaded;
+    LoadSettings(profile, loaded);
+    EXPECT_EQ(loaded.settings.result.alphaPass, pelo::AlphaPassMode::Off);
+    EXPECT_FALSE(loaded.settings.result.colourPass);
+    EXPECT_EQ(loaded.settings.result.background, 0xFFFFFFu);
+    EXPECT_EQ(loaded.settings.result.encode.quality, 90);
+
+    profile.WriteString("RESULT", "ALPHAPASS", "sometimes");
+    profile.WriteString("RESULT", "BACKGROUND", "12345g");
+    LoadSettings(profile, loaded);
+    EXPECT_EQ(loaded.settings.result.alphaPass, pelo::AlphaPassMode::Auto);
+    EXPECT_EQ(loaded.settings.result.background, 0x808080u);
+}
