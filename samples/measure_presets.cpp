@@ -114,7 +114,8 @@ std::vector<Choice> Choices() {
         for (bool seedLifts : {true, false})
             for (auto alpha : {pelo::AlphaPassMode::Auto, pelo::AlphaPassMode::Off}) {
                 Choice c;
-                c.name = "F" + std::to_string(f);
+                c.name = "F";
+                c.name += std::to_string(f);
                 c.name += seedLifts ? " lifts 1.2/1.1" : " lifts 1.0";
                 if (alpha == pelo::AlphaPassMode::Off) c.name += " alpha off";
                 c.name += " clear";
