@@ -12,7 +12,7 @@ namespace pelo {
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     LoadResources();
     setObjectName(QStringLiteral("100"));
-    setWindowTitle(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報 Pelo"));
+    setWindowTitle(tr("ﾊﾞｰｼﾞｮﾝ情報 Pelo"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     setFont(MainDialogFont());
@@ -28,9 +28,9 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     auto* version = new QLabel(QStringLiteral("Pelo Version 1.0"), this);
     version->setGeometry(DialogRect(du, 40, 10, 119, 8));
 
-    auto* notice = new QLabel(QStringLiteral("輪郭のギザギザをなめらかにする一括変換ツール\n"
-                                             "ERI 画像デコーダー: このプログラムの独自実装\n"
-                                             "(公開されている ERI 形式の仕様から作成)"),
+    auto* notice = new QLabel(tr("輪郭のギザギザをなめらかにする一括変換ツール\n"
+                                 "ERI 画像デコーダー: このプログラムの独自実装\n"
+                                 "(公開されている ERI 形式の仕様から作成)"),
                               this);
     notice->setGeometry(DialogRect(du, 40, 25, 172, 40));
     notice->setAlignment(Qt::AlignLeft | Qt::AlignTop);

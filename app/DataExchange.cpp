@@ -3,6 +3,7 @@
 #include "app/MessageBoxes.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <cerrno>
 #include <cstdio>
@@ -74,7 +75,7 @@ void DataExchange::Text(QLineEdit* edit, double& value) {
         return;
     }
     if (!ParseDialogDouble(edit->text(), value))
-        Fail(edit, QStringLiteral("数値を入力してください。"));
+        Fail(edit, QCoreApplication::translate("pelo::DataExchange", "数値を入力してください。"));
 }
 
 void DataExchange::Text(QLineEdit* edit, std::uint32_t& value) {
@@ -84,7 +85,8 @@ void DataExchange::Text(QLineEdit* edit, std::uint32_t& value) {
         return;
     }
     if (!ParseDialogUnsigned(edit->text(), value))
-        Fail(edit, QStringLiteral("正の整数を入力してください。"));
+        Fail(edit,
+             QCoreApplication::translate("pelo::DataExchange", "正の整数を入力してください。"));
 }
 
 void DataExchange::Check(QCheckBox* box, std::uint32_t& value) {

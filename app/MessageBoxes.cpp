@@ -1,5 +1,8 @@
 #include "app/MessageBoxes.h"
 
+#include <QMetaObject>
+#include <QThread>
+
 namespace pelo {
 
 void ShowMessageBox(QWidget* parent, const QString& text, QMessageBox::Icon icon) {
@@ -18,7 +21,15 @@ bool AskYesNo(QWidget* parent, const QString& text) {
 }
 
 void DialogMessageSink::ShowMessage(const std::string& text) {
-    ShowMessageBox(parent_, QString::fromStdString(text), QMessageBox::NoIcon);
+    const QString message = QString::fromStdString(text);
+    // A run's workers show their boxes on the UI thread and wait for them.
+    if (parent_ && QThread::currentThread() != parent_->thread()) {
+        QMetaObject::invokeMethod(
+            parent_, [&] { ShowMessageBox(parent_, message, QMessageBox::NoIcon); },
+            Qt::BlockingQueuedConnection);
+        return;
+    }
+    ShowMessageBox(parent_, message, QMessageBox::NoIcon);
 }
 
 } // namespace pelo

@@ -2,6 +2,7 @@
 
 #include "app/MessageBoxes.h"
 #include "app/PeloDlg.h"
+#include "app/WindowPlacement.h"
 #include "formats/PsdLibrary.h"
 
 namespace pelo {
@@ -24,7 +25,11 @@ int CPeloApp::InitInstance() {
     }
     CPeloDlg dialog(*this);
     const int result = dialog.DoModal();
-    if (result == 2) SaveSettings(profile_, dialog.state());
+    if (result == 2) {
+        SaveSettings(profile_, dialog.state());
+        SaveResultOptions(profile_, dialog.state().settings.result);
+        SaveWindowPlacement(profile_, dialog);
+    }
     return 0;
 }
 

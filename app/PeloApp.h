@@ -1,5 +1,6 @@
 // The application object: loads the PSD library, runs the main dialog and
-// writes the settings when the user quits.
+// writes the settings, result options and window placement when the user
+// quits.
 #pragma once
 
 #include "pipeline/SettingsProfile.h"

@@ -2,24 +2,30 @@
 // a run will process, the run itself and the way into the detail settings.
 #pragma once
 
+#include "app/AnchoredGeometry.h"
+#include "app/BackgroundRun.h"
 #include "app/FormatLists.h"
 #include "app/MessageBoxes.h"
 #include "pipeline/ConversionSession.h"
 #include "pipeline/SettingsStore.h"
 
 #include <QDialog>
+#include <QPointer>
 #include <functional>
 #include <string>
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QProgressBar;
+class QPushButton;
 
 namespace pelo {
 
 class CPeloApp;
+class CPreviewWnd;
 
 class CPeloDlg : public QDialog {
     Q_OBJECT
@@ -41,11 +47,22 @@ public:
     bool UpdateData(bool saveAndValidate);
 
     void RebuildFileList();
+    // Runs the listed files on worker threads and returns when the run has
+    // ended; the dialog stays responsive meanwhile.
     void BatchRun();
+    void StopRun();
+    bool running() const { return run_.running(); }
     void OnBrowseInput();
     void OnBrowseOutput();
     void OnDetailSettings();
     void OnAbout();
+    // Opens (or raises) the preview of the selected file, else the first.
+    void OnPreview();
+    CPreviewWnd* preview() const;
+
+    // Files of the list a run converts (sub-folders and an unnamed output
+    // format convert none).
+    int ConvertibleCount() const;
 
     const PersistedState& state() const { return state_; }
     PersistedState& state() { return state_; }
@@ -53,7 +70,8 @@ public:
     void setFolderChooser(FolderChooser chooser) { chooseFolder_ = std::move(chooser); }
 
     // Replaces what a run does with each entry (the layered PSD path or the
-    // general pipeline on the dialog's session).
+    // general pipeline on the dialog's session). A replaced runner is called
+    // one entry at a time, in list order.
     using EntryRunner = std::function<void(bool layered, const std::string& inputPath,
                                            const std::string& outputPath)>;
     void setEntryRunner(EntryRunner runner) { runEntry_ = std::move(runner); }
@@ -71,9 +89,20 @@ public slots:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void BuildControls();
+    bool DropFolder(QLineEdit* edit, QEvent* event);
+    void SetRunning(bool running);
+    void FileFinished(const BatchEntry& entry, const Status& status);
+    void ReportAbort(std::exception_ptr error);
+    void UpdateCount();
+    // The settings as the controls show them now, for the preview; the
+    // members are left alone.
+    ConversionSettings PreviewSettings() const;
+    void RefreshPreview();
+    void EditDetails(QWidget* owner);
     void FillFormatLists();
     std::string SelectedPattern(const QComboBox* list) const;
     void AddListEntry(const std::string& entry);
@@ -97,6 +126,18 @@ private:
     QCheckBox* whiteBox_ = nullptr;
     QCheckBox* recursiveBox_ = nullptr;
     QListWidget* fileList_ = nullptr;
+    QLabel* countLabel_ = nullptr;
+    QPushButton* runButton_ = nullptr;
+    QPointer<CPreviewWnd> preview_;
+
+    AnchoredGeometry anchors_;
+    QSize baseSize_;
+
+    BackgroundRun run_;
+    QList<QPointer<QWidget>> disabledByRun_;
+    int done_ = 0;
+    QString failures_;
+    int failed_ = 0;
 };
 
 } // namespace pelo

@@ -1,5 +1,6 @@
 // The desktop program: one modal dialog; the process ends when it closes.
 #include "app/PeloApp.h"
+#include "app/Translation.h"
 
 #include <QApplication>
 
@@ -7,6 +8,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pelo"));
     QApplication::setDesktopFileName(QStringLiteral("pelo"));
+    pelo::UseLanguage(pelo::LanguageFromEnvironment());
     pelo::CPeloApp app;
     return app.InitInstance();
 }

@@ -1,15 +1,19 @@
-// Shows the main dialog with a small sample folder, then the detail dialog,
-// and saves a picture of each window for the README. Run it under an X
-// server: app/tools/make-screenshots.sh.
+// Shows the main dialog with a small sample folder, the preview of its first
+// file, the detail dialog and the about box, and saves a picture of each
+// window for the README, in the language the environment picks (English
+// pictures get the suffix "-en"). Run it under an X server:
+// app/tools/make-screenshots.sh.
 #include "app/AboutDlg.h"
 #include "app/DetailSetDlg.h"
 #include "app/PeloApp.h"
 #include "app/PeloDlg.h"
+#include "app/PreviewWnd.h"
+#include "app/Translation.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDir>
-#include <QImage>
+#include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -28,6 +32,12 @@ bool Grab(QWidget* window, const QString& path) {
     return !shot.isNull() && shot.save(path);
 }
 
+template <class Dialog> Dialog* VisibleTopLevel() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<Dialog*>(w); d && d->isVisible()) return d;
+    return nullptr;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -36,13 +46,18 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s SAMPLE_FOLDER OUTPUT_FOLDER\n", argv[0]);
         return 2;
     }
+    const pelo::UiLanguage language = pelo::LanguageFromEnvironment();
+    pelo::UseLanguage(language);
+    const QString suffix =
+        language == pelo::UiLanguage::English ? QStringLiteral("-en") : QString();
     const QString samples = QString::fromLocal8Bit(argv[1]);
     const QString out = QString::fromLocal8Bit(argv[2]);
     QDir().mkpath(out);
+    auto shot = [&](const char* name) { return out + "/" + name + suffix + ".png"; };
 
     const QString profile = QDir::temp().filePath(QStringLiteral("pelo-screenshot.INI"));
     {
-        // PNG input, TGA output.
+        // PNG input, PNG output.
         const pelo::FormatLists lists = pelo::BuildFormatLists(pelo::QueryCodecFormats());
         auto position = [](const std::vector<std::string>& list, const char* pattern) {
             return std::find(list.begin(), list.end(), pattern) - list.begin();
@@ -50,34 +65,42 @@ int main(int argc, char** argv) {
         std::ofstream ini(profile.toStdString());
         ini << "[INPUT]\nTYPE=" << position(lists.input, "*.PNG")
             << "\nFOLDER=" << samples.toStdString()
-            << "\n[OUTPUT]\nTYPE=" << position(lists.output, "*.TGA")
+            << "\n[OUTPUT]\nTYPE=" << position(lists.output, "*.PNG")
             << "\nFOLDER=" << QDir(samples).filePath(QStringLiteral("out")).toStdString() << "\n";
     }
     pelo::CPeloApp app(profile.toStdString());
     pelo::CPeloDlg dialog(app);
     dialog.OnInitDialog();
+    dialog.move(16, 16);
     bool ok = true;
-    QTimer::singleShot(1500, &dialog, [&] {
-        ok = Grab(&dialog, out + QStringLiteral("/main-dialog.png")) && ok;
-        QTimer::singleShot(1500, &dialog, [&] {
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (auto* detail = qobject_cast<pelo::CDetailSetDlg*>(w);
-                    detail && detail->isVisible()) {
-                    ok = Grab(detail, out + QStringLiteral("/detail-dialog.png")) && ok;
+    auto later = [&](auto step) { QTimer::singleShot(1500, &dialog, step); };
+    later([&] {
+        dialog.findChild<QListWidget*>(QStringLiteral("1001"))->setCurrentRow(0);
+        ok = Grab(&dialog, shot("main-dialog")) && ok;
+        dialog.OnPreview();
+        pelo::CPreviewWnd* preview = dialog.preview();
+        preview->resize(700, 460);
+        preview->move(dialog.frameGeometry().right() + 8, 16);
+        preview->canvas().SetZoom(6);
+        later([&, preview] {
+            ok = Grab(preview, shot("preview")) && ok;
+            preview->close();
+            later([&] {
+                if (auto* detail = VisibleTopLevel<pelo::CDetailSetDlg>()) {
+                    ok = Grab(detail, shot("detail-dialog")) && ok;
                     detail->reject();
                 }
-            QTimer::singleShot(1500, &dialog, [&] {
-                for (QWidget* w : QApplication::topLevelWidgets())
-                    if (auto* about = qobject_cast<pelo::CAboutDlg*>(w);
-                        about && about->isVisible()) {
-                        ok = Grab(about, out + QStringLiteral("/about-box.png")) && ok;
+                later([&] {
+                    if (auto* about = VisibleTopLevel<pelo::CAboutDlg>()) {
+                        ok = Grab(about, shot("about-box")) && ok;
                         about->reject();
                     }
-                dialog.done(0);
+                    dialog.done(0);
+                });
+                dialog.findChild<QAction*>(QStringLiteral("16"))->trigger();
             });
-            dialog.findChild<QAction*>(QStringLiteral("16"))->trigger();
+            dialog.findChild<QPushButton*>(QStringLiteral("4"))->click();
         });
-        dialog.findChild<QPushButton*>(QStringLiteral("4"))->click();
     });
     dialog.exec();
     QFile::remove(profile);

@@ -1,9 +1,12 @@
 #include "AppTestSupport.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPointer>
+#include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -80,6 +83,28 @@ void ModalWatcher::Poll() {
         else
             dialog->reject();
     });
+}
+
+bool ProcessEventsUntil(const std::function<bool()>& done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > 60000) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+void WriteFormatProfile(const std::string& profile, const std::string& input,
+                        const std::string& output, const char* inPattern, const char* outPattern) {
+    const FormatLists lists = BuildFormatLists(UsualCodec());
+    auto index = [](const std::vector<std::string>& l, const char* p) {
+        return std::find(l.begin(), l.end(), p) - l.begin();
+    };
+    std::ofstream(profile) << "[INPUT]\nTYPE=" << index(lists.input, inPattern)
+                           << "\nFOLDER=" << input
+                           << "\n[OUTPUT]\nTYPE=" << index(lists.output, outPattern)
+                           << "\nFOLDER=" << output << "\n";
 }
 
 CodecFormats UsualCodec() {

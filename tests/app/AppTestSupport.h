@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <functional>
+#include <string>
 
 namespace pelo::test {
 
@@ -38,6 +39,15 @@ private:
     std::function<void(const QString&)> messageHandler_;
     QList<QPointer<QDialog>> handled_;
 };
+
+// Serves events until `done` holds (false when it never did within a
+// minute, so a broken wait fails instead of hanging).
+bool ProcessEventsUntil(const std::function<bool()>& done);
+
+// A profile selecting the input and output formats of UsualCodec() by
+// pattern ("*.PNG") with the two folders.
+void WriteFormatProfile(const std::string& profile, const std::string& input,
+                        const std::string& output, const char* inPattern, const char* outPattern);
 
 // A decoder and encoder list like the usual platform codec's.
 CodecFormats UsualCodec();

@@ -2,11 +2,14 @@
 
 #include "AppTestSupport.h"
 #include "app/DataExchange.h"
+#include "pipeline/ResultChoices.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -94,6 +97,34 @@ TEST(CDetailSetDlg, RestoreDefaultsThenOk) {
     EXPECT_EQ(s.hueThreshold, 100u);
     EXPECT_EQ(Edit(&dialog, "1003")->text(), "1");
     EXPECT_TRUE(watcher.messages().isEmpty());
+}
+
+TEST(CDetailSetDlg, PresetSetsTheFieldsAndOkHandsBackTheResultOptions) {
+    CDetailSetDlg dialog;
+    const pelo::ConversionSettings start;
+    dialog.CopyFrom(start);
+    dialog.CopyResultFrom(start);
+    QTimer::singleShot(0, &dialog, [&] {
+        dialog.findChild<QComboBox*>("preset")->setCurrentIndex(1); // pixel art
+        Button(&dialog, "applyPreset")->click();
+        dialog.findChild<QSpinBox*>("quality")->setValue(90);
+        dialog.findChild<QComboBox*>("pngType")->setCurrentIndex(1);
+        Button(&dialog, "1")->click();
+    });
+    ASSERT_EQ(dialog.DoModal(), 1);
+    EXPECT_EQ(Edit(&dialog, "1001")->text(), "1");
+    pelo::ConversionSettings s;
+    dialog.CopyTo(s);
+    dialog.CopyResultTo(s);
+    pelo::ConversionSettings expected;
+    pelo::ApplyPreset(pelo::Preset::PixelArt, expected);
+    EXPECT_EQ(s.detectThreshold, expected.detectThreshold);
+    EXPECT_EQ(s.redLift, expected.redLift);
+    EXPECT_EQ(s.purpleLift, expected.purpleLift);
+    EXPECT_EQ(s.result.hiddenColour, pelo::HiddenColour::Clear);
+    EXPECT_EQ(s.result.encode.quality, 90);
+    EXPECT_EQ(s.result.encode.pngType, pelo::PngType::Rgba);
+    EXPECT_EQ(s.result.background, start.result.background);
 }
 
 TEST(CDetailSetDlg, OutOfRangeValuesAreAccepted) {

@@ -25,7 +25,8 @@ TEST(DialogUnits, DetailDialogPlacesItsButtonsByTheTemplate) {
     EXPECT_EQ(ok->geometry(), pelo::DialogRect(units, 7, 74, 50, 14));
     EXPECT_EQ(restore->geometry(), pelo::DialogRect(units, 69, 74, 50, 14));
     EXPECT_EQ(cancel->geometry(), pelo::DialogRect(units, 145, 74, 50, 14));
-    EXPECT_EQ(dialog.size(), pelo::DialogSize(units, 202, 95));
+    // The template's 95 units, then the result section below the buttons.
+    EXPECT_EQ(dialog.size(), pelo::DialogSize(units, 202, 95 + 80));
     EXPECT_TRUE(ok->isDefault());
 }
 

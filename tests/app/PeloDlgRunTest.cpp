@@ -8,16 +8,22 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QUrl>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -354,6 +360,101 @@ TEST_F(DialogRun, PerFileMessagesAppearAsBoxesOverTheDialog) {
     dlg.session().sink->ShowMessage("Error: Can not open a file, x.psd code=3");
     EXPECT_EQ(watcher.messages(),
               (QStringList{"完了", "Error: Can not open a file, x.psd code=3"}));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(DialogRun, StopEndsTheRunAfterTheFilesInProgressAndLeavesOnlyWholeOutputs) {
+    const int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int count = 2 * jobs + 4;
+    for (int i = 0; i < count; ++i)
+        ASSERT_TRUE(Sprite().scaled(256, 192).save(
+            QString::fromStdString((input / ("s" + std::to_string(i) + ".png")).string())));
+    Profile("*.PNG", "*.PNG");
+    CPeloApp app(profile);
+    CPeloDlg dlg(app, pelo::test::UsualCodec);
+    dlg.OnInitDialog();
+    EXPECT_EQ(dlg.findChild<QLabel*>("count")->text(), QString("変換対象 %1 個").arg(count));
+
+    // The first finished file presses the button, which now reads "中止";
+    // the other controls wait for the end.
+    auto* run = dlg.findChild<QPushButton*>("1");
+    QString runText;
+    bool quitEnabled = true;
+    QObject::connect(dlg.findChild<QProgressBar*>("1000"), &QProgressBar::valueChanged, &dlg,
+                     [&](int value) {
+                         if (value != 1) return;
+                         runText = run->text();
+                         quitEnabled = dlg.findChild<QPushButton*>("2")->isEnabled();
+                         run->click();
+                     });
+    pelo::test::ModalWatcher watcher;
+    run->click();
+
+    EXPECT_EQ(runText, "中止");
+    EXPECT_FALSE(quitEnabled);
+    EXPECT_EQ(run->text(), "実行");
+    int outputs = 0;
+    for (const auto& file : fs::directory_iterator(output)) {
+        EXPECT_EQ(file.path().extension(), ".PNG") << file.path();
+        ++outputs;
+    }
+    EXPECT_GE(outputs, 1);
+    EXPECT_LE(outputs, jobs);
+    ASSERT_EQ(watcher.messages().size(), 2);
+    EXPECT_EQ(watcher.messages()[0], "完了");
+    EXPECT_EQ(watcher.messages()[1],
+              QString("中止しました。%1 個のファイルを変換しました。").arg(outputs));
+}
+
+TEST_F(DialogRun, FailuresOfAParallelRunAreListedByName) {
+    Touch(input / "broken.png");
+    ASSERT_TRUE(Sprite().save(QString::fromStdString((input / "good.png").string())));
+    Touch(input / "torn.png");
+    Profile("*.PNG", "*.TGA");
+    CPeloApp app(profile);
+    CPeloDlg dlg(app, pelo::test::UsualCodec);
+    dlg.OnInitDialog();
+    pelo::test::ModalWatcher watcher;
+    dlg.BatchRun();
+    ASSERT_EQ(watcher.messages().size(), 2);
+    EXPECT_EQ(watcher.messages()[0], "完了");
+    const QString list = watcher.messages()[1];
+    EXPECT_TRUE(list.startsWith("2 個のファイルを変換できませんでした。")) << list.toStdString();
+    EXPECT_TRUE(list.contains("\nbroken.png: ")) << list.toStdString();
+    EXPECT_TRUE(list.contains("\ntorn.png: ")) << list.toStdString();
+    EXPECT_FALSE(list.contains("good.png"));
+    EXPECT_TRUE(fs::exists(output / "good.TGA"));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(DialogRun, AFolderDroppedOnAFolderFieldTakesItsPlace) {
+    const fs::path other = dir.path() / "other";
+    Touch(other / "b.png");
+    Profile("*.PNG", "*.TGA");
+    CPeloApp app(profile);
+    CPeloDlg dlg(app, pelo::test::UsualCodec);
+    dlg.OnInitDialog();
+    auto drop = [](QWidget* target, const fs::path& path) {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path.string()))});
+        QDragEnterEvent enter(QPoint(2, 2), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &enter);
+        QDropEvent dropped(QPointF(2, 2), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &dropped);
+        return enter.isAccepted() && dropped.isAccepted();
+    };
+    EXPECT_FALSE(drop(dlg.findChild<QLineEdit*>("1008"), other / "b.png")); // a file: refused
+    EXPECT_TRUE(drop(dlg.findChild<QLineEdit*>("1008"), other));
+    EXPECT_EQ(ListTexts(dlg), QStringList{"b.png"});
+    EXPECT_TRUE(drop(dlg.findChild<QLineEdit*>("1005"), input));
+    EXPECT_EQ(dlg.state().outputFolder, input.string());
+    EXPECT_EQ(dlg.findChild<QLineEdit*>("1005")->text().toStdString(), input.string());
 }
 
 } // namespace

@@ -108,10 +108,15 @@ TEST_F(PeloDlgTest, QuitWritesTheProfileAndTheNextStartReadsIt) {
         Button(dlg, "2")->click();
     });
     const std::string ini = ReadFileText(ProfilePath());
-    EXPECT_EQ(ini, "[OUTPUT]\nTYPE=2\nFOLDER=out\n"
-                   "[INPUT]\nTYPE=1\nFOLDER=/data/in put\nWHITE=1\nDIRSEARCH=0\n"
-                   "[SETTING]\nF=300\nGAMMA=0.700000\nRUP=1.200000\nRZONE=3\nPUP=1.100000\n"
-                   "PZONE=3\nHUP=1.500000\nHZONE=100\n");
+    // The original keys first, exactly; the result options and the window
+    // placement in sections of their own after them.
+    const std::string original = "[OUTPUT]\nTYPE=2\nFOLDER=out\n"
+                                 "[INPUT]\nTYPE=1\nFOLDER=/data/in put\nWHITE=1\nDIRSEARCH=0\n"
+                                 "[SETTING]\nF=300\nGAMMA=0.700000\nRUP=1.200000\nRZONE=3\n"
+                                 "PUP=1.100000\nPZONE=3\nHUP=1.500000\nHZONE=100\n";
+    EXPECT_EQ(ini.substr(0, original.size()), original);
+    EXPECT_EQ(ini.substr(original.size(), 9), "[RESULT]\n");
+    EXPECT_NE(ini.find("\n[WINDOW]\nLEFT="), std::string::npos);
 
     RunProgram(app, [](CPeloDlg* dlg) {
         EXPECT_EQ(Edit(dlg, "1008")->text(), "/data/in put");
@@ -125,6 +130,26 @@ TEST_F(PeloDlgTest, QuitWritesTheProfileAndTheNextStartReadsIt) {
     });
     // Nothing changed, so the second quit writes the same file.
     EXPECT_EQ(ReadFileText(ProfilePath()), ini);
+}
+
+TEST_F(PeloDlgTest, WindowSizeAndPlaceAreKeptAndTheListGrows) {
+    CPeloApp app(ProfilePath());
+    QSize listAtStart, listGrown;
+    RunProgram(app, [&](CPeloDlg* dlg) {
+        listAtStart = Child<QListWidget>(dlg, "1001")->size();
+        EXPECT_EQ(dlg->size(), dlg->minimumSize());
+        dlg->resize(dlg->size() + QSize(150, 200));
+        dlg->move(40, 30);
+        listGrown = Child<QListWidget>(dlg, "1001")->size();
+        Button(dlg, "2")->click();
+    });
+    EXPECT_EQ(listGrown, listAtStart + QSize(150, 200));
+    RunProgram(app, [&](CPeloDlg* dlg) {
+        EXPECT_EQ(dlg->size(), dlg->minimumSize() + QSize(150, 200));
+        EXPECT_EQ(dlg->pos(), QPoint(40, 30));
+        EXPECT_EQ(Child<QListWidget>(dlg, "1001")->size(), listGrown);
+        Button(dlg, "2")->click();
+    });
 }
 
 TEST_F(PeloDlgTest, ThresholdZeroAndThreeHundredAreKept) {
