@@ -7,7 +7,8 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo -G Ninja)
 
-.PHONY: all deps build build-asan demo test test-release test-asan run bench fuzz format clean
+.PHONY: all deps build build-asan demo test test-release test-asan run bench fuzz format clean \
+        package check-package
 
 all: build
 
@@ -51,6 +52,15 @@ fuzz: deps
 	    -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
 	    -DPELO_FUZZ=ON -DPELO_BUILD_TESTS=OFF -DPELO_BUILD_BENCH=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+# The Debian package build/pelo_VERSION_ARCH.deb.
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+# Builds the package, unpacks it into a scratch root and converts PSD files
+# with the programs from there.
+check-package: build
+	scripts/check-package $(BUILD)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

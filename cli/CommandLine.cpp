@@ -1,6 +1,8 @@
 #include "cli/CommandLine.h"
 
 #include "base/TextCase.h"
+#include "cli/SettingsOptions.h"
+#include "cli/Shard.h"
 #include "image/Allocation.h"
 #include "pipeline/BatchRunner.h"
 #include "pipeline/SettingsStore.h"
@@ -30,6 +32,14 @@ std::vector<std::string> SettingsWithValue(std::vector<std::string> words) {
     return words;
 }
 
+constexpr const char* kFooter =
+    "The output format of a folder run names the outputs' extension as typed in\n"
+    "lower or upper case (--to png: name.png, --to PNG: name.PNG).\n"
+    "GIF output keeps transparency as alpha: below 128 transparent, 128 and\n"
+    "above opaque.\n"
+    "Exit status: 0 all converted, 1 a file failed or was refused, 2 usage error,\n"
+    "130 or 143 stopped by SIGINT or SIGTERM.";
+
 } // namespace
 
 int UsageError(const std::string& text) {
@@ -40,47 +50,50 @@ int UsageError(const std::string& text) {
 std::optional<BatchCommand> ParseCommandLine(int argc, char** argv, int& exitCode) {
     CLI::App app{"Anti-aliases the stair-stepped edges of pictures.\n"
                  "  pelo-batch [OPTIONS] INPUT OUTPUT\n"
-                 "  pelo-batch [OPTIONS] --from FMT --to FMT INPUT_DIR OUTPUT_DIR",
+                 "  pelo-batch [OPTIONS] --from FMT --to FMT INPUT_DIR OUTPUT_DIR\n"
+                 "  pelo-batch [OPTIONS] --files-from LIST --to FMT INPUT_DIR OUTPUT_DIR",
                  "pelo-batch"};
+    app.footer(kFooter);
     BatchCommand command; // settings: the first-start values
     command.jobs = std::max(1u, std::thread::hardware_concurrency());
     command.maxPixels = kDefaultMaxPicturePixels;
     command.maxMemoryMib = kDefaultRunMemory >> 20;
-    ConversionSettings& settings = command.settings;
-    std::string settingsFile;
-    bool white = false;
+    std::string settingsFile, shard;
 
     app.add_option("paths", command.paths,
                    "INPUT OUTPUT (files), or INPUT_DIR OUTPUT_DIR with --from/--to")
         ->expected(0, 2);
-    app.add_option("--from", command.from, "input format of a folder run: png, PNG or *.PNG");
-    app.add_option("--to", command.to, "output format of a folder run: tga, TGA or *.TGA");
-    auto* optThreshold =
-        app.add_option("-F,--threshold", settings.detectThreshold, "detection threshold (4)");
-    auto* optGamma = app.add_option("--gamma", settings.gamma, "brightness correction (0.7)");
-    auto* optRedLift = app.add_option("--red-lift", settings.redLift, "pure-red lift (1.2)");
-    auto* optRedThreshold =
-        app.add_option("--red-threshold", settings.redThreshold, "pure-red threshold (3)");
-    auto* optPurpleLift =
-        app.add_option("--purple-lift", settings.purpleLift, "pure-purple lift (1.1)");
-    auto* optPurpleThreshold =
-        app.add_option("--purple-threshold", settings.purpleThreshold, "pure-purple threshold (3)");
-    auto* optHueInfluence =
-        app.add_option("--hue-influence", settings.hueInfluence, "hue influence (1.5)");
-    auto* optHueThreshold =
-        app.add_option("--hue-threshold", settings.hueThreshold, "hue threshold (100)");
-    auto* optWhite =
-        app.add_flag("-w,--white-transparent", white, "treat pure white as transparent");
+    app.add_option("--from", command.from, "input format of a folder run: png, PNG or *.PNG")
+        ->type_name("FMT");
+    app.add_option("--to", command.to, "output format of a folder run: tga, TGA or *.TGA")
+        ->type_name("FMT");
+    app.add_option("--files-from", command.filesFrom,
+                   "convert the files LIST names, one a line, relative to INPUT_DIR "
+                   "(-: standard input); needs --to")
+        ->type_name("LIST");
+    app.add_flag("-0,--null", command.nulSeparated, "the names of LIST end with NUL, not newline");
+    const SettingsOptions settingsOptions(app);
     auto* optRecursive = app.add_flag("-r,--recursive", command.recursive, "include sub-folders");
     app.add_option("-j,--jobs", command.jobs, "files in parallel (number of cores)")
         ->check(CLI::Range(1u, 1024u));
+    app.add_option("--shard", shard,
+                   "K/N: convert only the K-th of N parts of the run, split by a hash of each "
+                   "file's path below INPUT_DIR")
+        ->type_name("K/N");
     auto* optSettings =
         app.add_option("--settings", settingsFile,
                        "start from a profile in the desktop program's INI format (FILE.ini; "
                        "alone: the desktop program's own)")
+            ->type_name("FILE")
             ->expected(0, 1);
     app.add_flag("--in-place", command.inPlace,
                  "allow outputs to replace inputs (refused without it, nothing written)");
+    app.add_flag("--dry-run", command.dryRun,
+                 "print what would be written and what would be refused; write nothing");
+    app.add_option("--report", command.report,
+                   "write one JSON object per file and a summary, one a line (-: standard "
+                   "output)")
+        ->type_name("FILE");
     auto* optMaxPixels =
         app.add_option("--max-pixels", command.maxPixels, "largest picture in pixels (268435456)")
             ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 40));
@@ -99,8 +112,13 @@ std::optional<BatchCommand> ParseCommandLine(int argc, char** argv, int& exitCod
         exitCode = app.exit(e) == 0 ? kExitOk : kExitUsage;
         return std::nullopt;
     }
+    if (!shard.empty() && !ParseShard(shard, command.shardIndex, command.shardCount)) {
+        exitCode = UsageError("--shard wants K/N with 1 <= K <= N, not '" + shard + "'");
+        return std::nullopt;
+    }
 
-    // Profile first, then what the command line names explicitly.
+    // Start values (first start or profile), then the preset, then what the
+    // command line names explicitly.
     if (optSettings->count() > 0) {
         UseUserDefaultLocale();
         // The desktop program's own profile may not exist yet (first start):
@@ -114,22 +132,15 @@ std::optional<BatchCommand> ParseCommandLine(int argc, char** argv, int& exitCod
         }
         PersistedState state;
         LoadSettings(ProfileFile(file), state);
-        const ConversionSettings given = settings;
-        settings = state.settings;
-        if (optThreshold->count()) settings.detectThreshold = given.detectThreshold;
-        if (optGamma->count()) settings.gamma = given.gamma;
-        if (optRedLift->count()) settings.redLift = given.redLift;
-        if (optRedThreshold->count()) settings.redThreshold = given.redThreshold;
-        if (optPurpleLift->count()) settings.purpleLift = given.purpleLift;
-        if (optPurpleThreshold->count()) settings.purpleThreshold = given.purpleThreshold;
-        if (optHueInfluence->count()) settings.hueInfluence = given.hueInfluence;
-        if (optHueThreshold->count()) settings.hueThreshold = given.hueThreshold;
+        command.settings = state.settings;
         if (!optRecursive->count()) command.recursive = state.recursiveSearch != 0;
         if (!optMaxPixels->count()) command.maxPixels = state.maxPicturePixels;
         if (!optMaxMemory->count()) command.maxMemoryMib = state.maxRunMemoryMib;
-        if (!optWhite->count()) white = settings.whiteAsTransparent != 0;
     }
-    settings.whiteAsTransparent = white ? 1 : 0;
+    if (const std::string problem = settingsOptions.ApplyTo(command.settings); !problem.empty()) {
+        exitCode = UsageError(problem);
+        return std::nullopt;
+    }
     return command;
 }
 

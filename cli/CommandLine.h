@@ -20,6 +20,12 @@ struct BatchCommand {
     ConversionSettings settings;
     std::vector<std::string> paths; // INPUT OUTPUT, files or folders
     std::string from, to;           // formats of a folder run, as typed
+    std::string filesFrom;          // the list of entries ("-": standard input); empty: none
+    bool nulSeparated = false;      // the list's entries end with NUL instead of a newline
+    unsigned shardIndex = 1;        // convert the shardIndex-th of shardCount parts (1-based)
+    unsigned shardCount = 1;
+    std::string report; // JSON lines file ("-": standard output); empty: none
+    bool dryRun = false;
     unsigned jobs = 1;
     bool recursive = false;
     bool quiet = false;

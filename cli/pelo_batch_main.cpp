@@ -1,7 +1,11 @@
-// pelo-batch: the batch run from the command line, one file or a folder.
+// pelo-batch: the batch run from the command line: one file, a folder or a
+// list, whole or one shard of it, run or only planned.
 #include "cli/CommandLine.h"
 #include "cli/Console.h"
+#include "cli/DryRun.h"
+#include "cli/Report.h"
 #include "cli/RunEntries.h"
+#include "cli/Shard.h"
 #include "cli/StopSignals.h"
 #include "formats/PsdLibrary.h"
 #include "image/Allocation.h"
@@ -11,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <malloc.h>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -28,8 +33,39 @@ void PrintFormats() {
     std::printf("\n");
 }
 
-// Every failed file with its reason on stderr, then the count on stdout.
-void PrintSummary(const std::vector<BatchEntry>& entries, const BatchSummary& summary, bool quiet) {
+// The console and the report, when there is one.
+class BothObservers : public BatchObserver {
+public:
+    BothObservers(BatchObserver& first, BatchObserver* second) : first_(first), second_(second) {}
+    void FileStarted(std::size_t i, const BatchEntry& entry) override {
+        first_.FileStarted(i, entry);
+        if (second_) second_->FileStarted(i, entry);
+    }
+    void FileFinished(std::size_t i, const BatchEntry& entry, const Status& status) override {
+        first_.FileFinished(i, entry, status);
+        if (second_) second_->FileFinished(i, entry, status);
+    }
+
+private:
+    BatchObserver& first_;
+    BatchObserver* second_;
+};
+
+// The entries of this machine's shard with their verdicts from the plan of
+// the whole run, so that every shard refuses alike.
+void KeepShard(const BatchCommand& command, const RunEntries& run, const BatchPlan& whole,
+               std::vector<BatchEntry>& entries, BatchPlan& plan) {
+    const std::vector<unsigned> shards = ShardsOf(run.entries, run.names, command.shardCount);
+    for (std::size_t i = 0; i < run.entries.size(); ++i) {
+        if (shards[i] != command.shardIndex - 1) continue;
+        entries.push_back(run.entries[i]);
+        plan.verdicts.push_back(whole.verdicts[i]);
+    }
+}
+
+// Every failed file with its reason on stderr, then the count on counts.
+void PrintSummary(const std::vector<BatchEntry>& entries, const BatchSummary& summary,
+                  std::FILE* counts, bool quiet) {
     bool replaced = false;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const Status& status = summary.results[i];
@@ -46,10 +82,10 @@ void PrintSummary(const std::vector<BatchEntry>& entries, const BatchSummary& su
                      summary.notProcessed);
     if (quiet) return;
     if (summary.notProcessed > 0)
-        std::printf("%zu converted, %zu failed, %zu not processed\n", summary.converted,
-                    summary.failed, summary.notProcessed);
+        std::fprintf(counts, "%zu converted, %zu failed, %zu not processed\n", summary.converted,
+                     summary.failed, summary.notProcessed);
     else
-        std::printf("%zu converted, %zu failed\n", summary.converted, summary.failed);
+        std::fprintf(counts, "%zu converted, %zu failed\n", summary.converted, summary.failed);
 }
 
 } // namespace
@@ -90,19 +126,55 @@ int main(int argc, char** argv) {
     const auto run = CollectRunEntries(*command, exitCode);
     if (!run) return exitCode;
 
+    const BatchPlan whole = PlanBatch(run->entries, command->inPlace);
+    std::vector<BatchEntry> entries;
+    BatchPlan plan;
+    KeepShard(*command, *run, whole, entries, plan);
+
+    // With the report on standard output, every other line goes to stderr.
+    std::FILE* counts = command->report == "-" ? stderr : stdout;
+    std::optional<Report> report;
+    if (!command->report.empty()) {
+        std::string reason;
+        if (!report.emplace().Open(command->report, entries.size(), reason)) {
+            std::fprintf(stderr, "pelo-batch: %s\n", reason.c_str());
+            return kExitFailed;
+        }
+    }
+    if (command->dryRun) {
+        const int planned =
+            PrintPlan(entries, plan, report ? &*report : nullptr, counts, command->quiet);
+        std::string reason;
+        BatchSummary refusals;
+        refusals.results = plan.verdicts;
+        for (const Status& verdict : plan.verdicts)
+            refusals.failed += !verdict.ok();
+        if (report && !report->Close(refusals, reason)) {
+            std::fprintf(stderr, "pelo-batch: %s\n", reason.c_str());
+            return kExitFailed;
+        }
+        return planned;
+    }
+
     BatchOptions options;
     options.settings = command->settings;
     options.jobs = command->jobs;
     options.inPlace = command->inPlace;
     options.memoryBudget = command->maxMemoryMib << 20;
     options.stop = &StopRequested();
-    Console console(!command->quiet && ::isatty(STDERR_FILENO), run->entries.size());
+    options.plan = &plan;
+    Console console(!command->quiet && ::isatty(STDERR_FILENO), entries.size());
+    BothObservers observers(console, report ? &*report : nullptr);
     CatchStopSignals();
-    const BatchSummary summary = RunBatch(run->entries, options, console);
+    const BatchSummary summary = RunBatch(entries, options, observers);
     console.End();
-    PrintSummary(run->entries, summary, command->quiet);
+    PrintSummary(entries, summary, counts, command->quiet);
     std::fflush(stdout);
+    std::string reason;
+    const bool reported = !report || report->Close(summary, reason);
+    if (!reported) std::fprintf(stderr, "pelo-batch: %s\n", reason.c_str());
 
     if (StopSignal() != 0) return 128 + StopSignal();
-    return summary.failed || summary.notProcessed || run->listingFailed ? kExitFailed : kExitOk;
+    return summary.failed || summary.notProcessed || run->listingFailed || !reported ? kExitFailed
+                                                                                     : kExitOk;
 }

@@ -62,7 +62,13 @@ bool LoadPsdLibraryFrom(const std::string& path) {
 }
 
 bool InitialLoadDll() {
-    return LoadPsdLibraryFrom(ExecutableFolder() + "/../lib/libtlpsdex.so");
+    // Installed: the private library folder under the programs' prefix; in
+    // the build tree: lib/ beside bin/.
+    const std::string folder = ExecutableFolder();
+#ifdef PELO_PSD_LIBRARY_DIR
+    if (LoadPsdLibraryFrom(folder + "/../" PELO_PSD_LIBRARY_DIR "/libtlpsdex.so")) return true;
+#endif
+    return LoadPsdLibraryFrom(folder + "/../lib/libtlpsdex.so");
 }
 
 const PsdLibrary* Psd() {

@@ -125,7 +125,7 @@ BatchSummary RunBatch(const std::vector<BatchEntry>& entries, const BatchOptions
         observer.FileFinished(i, entries[i], summary.results[i]);
     };
 
-    const BatchPlan plan = PlanBatch(entries, options.inPlace);
+    const BatchPlan plan = options.plan ? *options.plan : PlanBatch(entries, options.inPlace);
     std::vector<std::size_t> runnable;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (plan.refused(i))

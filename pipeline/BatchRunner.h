@@ -64,6 +64,9 @@ struct BatchOptions {
     const std::atomic<bool>* stop = nullptr;      // set: no new file is started
     ConversionSession* session = nullptr;         // used instead of a fresh one with one worker
     EntryProcessor process;                       // empty: the default
+    // The verdicts for entries that are a part of a larger run, planned over
+    // all of it (a shard); null: the entries are planned here.
+    const BatchPlan* plan = nullptr;
 };
 
 struct BatchSummary {

@@ -1,6 +1,6 @@
 // pelo-batch end to end on small files, read back with ImageMagick.
-#include "formats/Codec.h"
 #include "samples/SpriteArt.h"
+#include "tests/cli/BatchProgram.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 
@@ -16,39 +16,14 @@ namespace pelo {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using test::CommandResult;
+using test::PeloBatch;
+using test::Q;
 using test::ReadFileBytes;
 using test::TempDir;
 using test::WriteFileBytes;
-
-struct CommandResult {
-    int status;
-    std::string out, err;
-};
-
-CommandResult PeloBatch(const TempDir& dir, const std::string& args) {
-    const std::string out = dir.file("stdout.txt"), err = dir.file("stderr.txt");
-    const int status = test::RunCommand(std::string(PELO_BINARY_DIR) + "/bin/pelo-batch " + args +
-                                        " >'" + out + "' 2>'" + err + "'");
-    const Bytes o = ReadFileBytes(out), e = ReadFileBytes(err);
-    return {status, std::string(o.begin(), o.end()), std::string(e.begin(), e.end())};
-}
-
-std::string Q(const std::string& path) {
-    return "'" + path + "'";
-}
-
-void WritePicture(const ImageBuffer& image, const std::string& path) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    PackedDib block;
-    ASSERT_TRUE(ConvertImageToDib(image, block));
-    ASSERT_EQ(SaveCodecImage(path, block), 0) << path;
-}
-
-void WriteSprite(const std::string& path, std::uint32_t seed, int w = 48, int h = 32) {
-    auto image = samples::MakeSpriteSheet(w, h, seed);
-    ASSERT_TRUE(image);
-    WritePicture(*image, path);
-}
+using test::WritePicture;
+using test::WriteSprite;
 
 TEST(PeloBatch, OneFilePngToTgaKeepsAlpha) {
     TempDir dir;
@@ -74,7 +49,7 @@ TEST(PeloBatch, FolderRunFormsNamesAndSkipsOtherFormats) {
     WriteSprite(dir.file("in/sub/c.png"), 4);
     WriteSprite(dir.file("in/skip.bmp"), 5);
     CommandResult run =
-        PeloBatch(dir, "--from png --to tga " + Q(dir.file("in")) + " " + Q(dir.file("out")));
+        PeloBatch(dir, "--from png --to TGA " + Q(dir.file("in")) + " " + Q(dir.file("out")));
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "2 converted, 0 failed\n");
     EXPECT_TRUE(std::filesystem::exists(dir.file("out/a.TGA")));
@@ -107,7 +82,7 @@ TEST(PeloBatch, BadInputsAreNamedWithTheirReasonAndNothingIsOverwritten) {
     WriteFileBytes(dir.file("out/cut.TGA"), Bytes{'o', 'l', 'd'});
 
     const CommandResult run =
-        PeloBatch(dir, "-q --from png --to tga " + Q(dir.file("in")) + " " + Q(dir.file("out")));
+        PeloBatch(dir, "-q --from png --to TGA " + Q(dir.file("in")) + " " + Q(dir.file("out")));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, ""); // quiet
     EXPECT_NE(run.err.find(dir.file("in/cut.png") + ": truncated PNG file"), std::string::npos)
@@ -260,14 +235,14 @@ TEST(PeloBatch, OutputsThatWouldReplaceInputsNeedInPlace) {
     WriteSprite(dir.file("d/a.PNG"), 4);
     const Bytes original = ReadFileBytes(dir.file("d/a.PNG"));
     const std::string folders = Q(dir.file("d")) + " " + Q(dir.file("d"));
-    for (const std::string& run : {"--from png --to png " + folders,
+    for (const std::string& run : {"--from png --to PNG " + folders,
                                    Q(dir.file("d/a.PNG")) + " " + Q(dir.file("d/./a.PNG"))}) {
         const CommandResult refused = PeloBatch(dir, run);
         EXPECT_EQ(refused.status, 1) << run;
         EXPECT_NE(refused.err.find("--in-place"), std::string::npos) << refused.err;
         EXPECT_EQ(ReadFileBytes(dir.file("d/a.PNG")), original);
     }
-    const CommandResult asked = PeloBatch(dir, "--in-place --from png --to png " + folders);
+    const CommandResult asked = PeloBatch(dir, "--in-place --from png --to PNG " + folders);
     EXPECT_EQ(asked.status, 0) << asked.err;
     EXPECT_NE(ReadFileBytes(dir.file("d/a.PNG")), original);
 }
@@ -281,7 +256,7 @@ TEST(PeloBatch, AStopSignalFinishesTheFilesInProgressAndLeavesNoTemporary) {
     if (child == 0) {
         const std::string binary = std::string(PELO_BINARY_DIR) + "/bin/pelo-batch";
         const std::string in = dir.file("in"), out = dir.file("out");
-        ::execl(binary.c_str(), binary.c_str(), "-q", "-j", "2", "--from", "png", "--to", "png",
+        ::execl(binary.c_str(), binary.c_str(), "-q", "-j", "2", "--from", "png", "--to", "PNG",
                 in.c_str(), out.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }

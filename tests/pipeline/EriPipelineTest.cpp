@@ -47,7 +47,7 @@ TEST(EriPipeline, EriToTgaGetsOpaqueAlphaAndExactColours) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("mixed.TGA")));
 
     const std::string cmd = std::string(PELO_BINARY_DIR) +
-                            "/bin/pelo-batch -q --from eri --to png '" + dir.path().string() +
+                            "/bin/pelo-batch -q --from eri --to PNG '" + dir.path().string() +
                             "' '" + dir.file("out") + "' 2>/dev/null";
     EXPECT_EQ(test::RunCommand(cmd), 1); // pic.Eri is listed and fails
     EXPECT_TRUE(std::filesystem::exists(dir.file("out/pic.PNG")));

@@ -276,7 +276,7 @@ TEST_F(PsdPaths, BatchLayeredRunMatchesTheIndependentReader) {
     ASSERT_EQ(pelo::test::RunCommand("node '" + psdtool::kTool + "' make '" + made + "'"), 0);
     std::filesystem::remove(made + "/soft.psd");
     const std::string outDir = dir.file("out");
-    ASSERT_EQ(RunBatch("--from psd --to psd " + Quoted(made) + " " + Quoted(outDir)), 0);
+    ASSERT_EQ(RunBatch("--from psd --to PSD " + Quoted(made) + " " + Quoted(outDir)), 0);
     pelo::test::TempDir a, b;
     const psdtool::ToolDoc input = psdtool::DumpWithTool(made + "/layered.psd", a);
     const psdtool::ToolDoc output = psdtool::DumpWithTool(outDir + "/layered.PSD", b);
@@ -307,7 +307,7 @@ TEST_F(PsdPaths, BatchLayeredRunMatchesTheIndependentReader) {
         EXPECT_EQ(differing, 0) << input.layers[i].name;
     }
     // The same run with two workers writes the same bytes.
-    ASSERT_EQ(RunBatch("-j 2 --from psd --to psd " + Quoted(made) + " " + Quoted(dir.file("out2"))),
+    ASSERT_EQ(RunBatch("-j 2 --from psd --to PSD " + Quoted(made) + " " + Quoted(dir.file("out2"))),
               0);
     EXPECT_EQ(pelo::test::ReadFileBytes(outDir + "/layered.PSD"),
               pelo::test::ReadFileBytes(dir.file("out2/layered.PSD")));
@@ -383,7 +383,7 @@ TEST_F(PsdPaths, BatchLayeredRunOfAnImageMagickDocument) {
                                      "-set label blue -set page +10+4 \\) " +
                                      Quoted(in + "/named.psd")),
               0);
-    ASSERT_EQ(RunBatch("--from psd --to psd " + Quoted(in) + " " + Quoted(dir.file("out"))), 0);
+    ASSERT_EQ(RunBatch("--from psd --to PSD " + Quoted(in) + " " + Quoted(dir.file("out"))), 0);
     const std::string frames = psdtool::Capture("/usr/bin/identify -format '%l|%w %h %X %Y\\n' " +
                                                 Quoted(dir.file("out/named.PSD")));
     // The blue layer is cropped to its visible pixels (5 x 3 at 12, 5).
