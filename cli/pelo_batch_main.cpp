@@ -1,4 +1,5 @@
 // pelo-batch: the batch run from the command line, one file or a folder.
+#include "base/HeapReuse.h"
 #include "cli/CommandLine.h"
 #include "cli/Console.h"
 #include "cli/RunEntries.h"
@@ -10,7 +11,6 @@
 #include <QGuiApplication>
 #include <cstdio>
 #include <cstdlib>
-#include <malloc.h>
 #include <unistd.h>
 
 namespace {
@@ -55,11 +55,7 @@ void PrintSummary(const std::vector<BatchEntry>& entries, const BatchSummary& su
 } // namespace
 
 int main(int argc, char** argv) {
-    // Every file allocates and frees picture-sized buffers. Keeping them in
-    // the heap instead of fresh mappings spares each worker the page faults
-    // of zeroed memory per file (worker threads would otherwise map anew).
-    mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    mallopt(M_TRIM_THRESHOLD, 128 << 20);
+    KeepFreedMemoryForReuse();
     // As the desktop program does: without the PSD library nothing starts.
     if (!InitialLoadDll()) {
         std::fprintf(stderr, "%s\n", kInitialLoadDllError);
