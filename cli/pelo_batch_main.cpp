@@ -1,5 +1,6 @@
 // pelo-batch: the batch run from the command line: one file, a folder or a
 // list, whole or one shard of it, run or only planned.
+#include "base/HeapReuse.h"
 #include "cli/CommandLine.h"
 #include "cli/Console.h"
 #include "cli/DryRun.h"
@@ -14,7 +15,6 @@
 #include <QGuiApplication>
 #include <cstdio>
 #include <cstdlib>
-#include <malloc.h>
 #include <optional>
 #include <unistd.h>
 
@@ -91,11 +91,7 @@ void PrintSummary(const std::vector<BatchEntry>& entries, const BatchSummary& su
 } // namespace
 
 int main(int argc, char** argv) {
-    // Every file allocates and frees picture-sized buffers. Keeping them in
-    // the heap instead of fresh mappings spares each worker the page faults
-    // of zeroed memory per file (worker threads would otherwise map anew).
-    mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    mallopt(M_TRIM_THRESHOLD, 128 << 20);
+    KeepFreedMemoryForReuse();
     // As the desktop program does: without the PSD library nothing starts.
     if (!InitialLoadDll()) {
         std::fprintf(stderr, "%s\n", kInitialLoadDllError);

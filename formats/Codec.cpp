@@ -3,6 +3,7 @@
 #include "base/AtomicFile.h"
 #include "base/TextCase.h"
 #include "formats/CodecInternal.h"
+#include "formats/PngReader.h"
 #include "formats/SvgSafety.h"
 #include "image/Allocation.h"
 #include "image/PictureBudget.h"
@@ -163,23 +164,14 @@ bool ReadWholeFile(const std::string& path, QByteArray& bytes, std::string& erro
     return true;
 }
 
-// Copies a top-down Format_ARGB32 / Format_RGB32 picture into the block,
-// bottom row first.
-bool StoreInBlock(const QImage& image, PackedDibPtr& block) {
-    if (!block) block = std::make_unique<PackedDib>();
-    if (!PrepareDib32(*block, image.width(), image.height())) return false;
+// A top-down Format_ARGB32 / Format_RGB32 picture as a new buffer.
+ImagePtr CopyToPicture(const QImage& image) {
+    ImagePtr picture = AllocIpl(image.width(), image.height());
+    if (!picture) return nullptr;
     const std::size_t rowBytes = 4 * static_cast<std::size_t>(image.width());
-    std::uint8_t* pixels = block->pixels();
-    const int h = image.height();
-    for (int y = 0; y < h; ++y)
-        std::memcpy(pixels + rowBytes * static_cast<std::size_t>(h - 1 - y), image.constScanLine(y),
-                    rowBytes);
-    return true;
-}
-
-bool StoreEmpty(PackedDibPtr& block) {
-    if (!block) block = std::make_unique<PackedDib>();
-    return PrepareDib32(*block, 0, 0);
+    for (int y = 0; y < picture->height; ++y)
+        std::memcpy(picture->pixel(0, y), image.constScanLine(y), rowBytes);
+    return picture;
 }
 
 // Brings a decoded picture into Format_ARGB32 without premultiplying:
@@ -255,10 +247,20 @@ bool DecodeSvg(QByteArray& bytes, QImage& out, std::string& error) {
     return StoreStraight(std::move(image), out, error);
 }
 
-bool DecodeRaster(const std::string& path, QByteArray& bytes, QImage& out, std::string& error) {
-    if (codec::IsSvgContent(bytes)) return DecodeSvg(bytes, out, error);
-    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
-    if (!codec::CheckComplete(data, static_cast<std::size_t>(bytes.size()), error)) return false;
+// A picture of ours for Qt's decoder to write into when it would make a
+// 32-bit one of that size anyway (JPEG, most BMP): no copy is then needed.
+QImage OfferPicture(QImageReader& reader, QSize size, ImagePtr& picture) {
+    const QImage::Format format = reader.imageFormat();
+    if (format != QImage::Format_ARGB32 && format != QImage::Format_RGB32) return QImage();
+    picture = AllocIpl(size.width(), size.height());
+    if (!picture) return QImage();
+    return QImage(picture->imageData, size.width(), size.height(), 4 * size.width(), format);
+}
+
+// Qt's decoders: picture set when one wrote into the picture offered to
+// it, out otherwise.
+bool DecodeRaster(const std::string& path, QByteArray& bytes, ImagePtr& picture, QImage& out,
+                  std::string& error) {
     // The content decides; only WBMP, which carries no signature, is taken
     // on the word of its extension.
     QImage image;
@@ -275,14 +277,55 @@ bool DecodeRaster(const std::string& path, QByteArray& bytes, QImage& out, std::
                 error = std::move(problem);
                 return false;
             }
+            image = OfferPicture(reader, size, picture);
         }
-        if (reader.read(&image) && !image.isNull()) break;
+        const QImage::Format offered = image.format();
+        if (reader.read(&image) && !image.isNull()) {
+            if (picture && image.constBits() == picture->imageData && image.format() == offered)
+                return true; // image only borrowed the picture's pixels
+            picture.reset();
+            break;
+        }
+        image = QImage(); // before the pixels it may point to go
+        picture.reset();
         error = "cannot decode: " + reader.errorString().toStdString();
         if (hinted || reader.error() != QImageReader::UnsupportedFormatError ||
             LowerExtensionWithoutDot(path) != "wbmp")
             return false;
     }
     return StoreStraight(std::move(image), out, error);
+}
+
+// The file's bytes as a picture: our own decoders write straight into it,
+// and so do some of Qt's; any other picture of Qt's is copied and dropped at
+// once. Null with why set.
+ImagePtr DecodeFile(const std::string& path, QByteArray& bytes, CodecDrawing drawing,
+                    std::string& why, std::string& messages) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+    const auto size = static_cast<std::size_t>(bytes.size());
+    ImagePtr picture;
+    QImage image;
+    if (drawing == CodecDrawing::Metafile) {
+        if (!DrawMetafile(bytes, kMetafileWidth, kMetafileHeight, image, why)) return nullptr;
+    } else if (const auto tiff = codec::DecodeTiff(data, size, picture, why);
+               tiff != codec::TiffDecode::NotHandled) {
+        return picture;
+    } else if (EqualIgnoringCase(PathExtension(path), ".tga")) {
+        codec::DecodeTga(data, size, picture, why);
+        return picture;
+    } else if (codec::IsSvgContent(bytes)) {
+        if (!DecodeSvg(bytes, image, why)) return nullptr;
+    } else {
+        if (!codec::CheckComplete(data, size, why)) return nullptr;
+        if (codec::DecodePng(data, size, picture, why, messages) != codec::PngDecode::NotHandled)
+            return picture;
+        if (!DecodeRaster(path, bytes, picture, image, why)) return nullptr;
+        if (picture) return picture;
+    }
+    bytes.clear(); // the file's bytes are no longer needed
+    picture = CopyToPicture(image);
+    if (!picture) why = "out of memory";
+    return picture;
 }
 
 } // namespace
@@ -330,52 +373,45 @@ const std::vector<std::string>& CodecEncoderPatterns() {
     return patterns;
 }
 
-bool LoadCodecImage(const std::string& path, PackedDibPtr& block, CodecDrawing drawing,
-                    std::string* error) {
+ImagePtr LoadCodecPicture(const std::string& path, CodecDrawing drawing, std::string* error) {
     ConfigureReaders();
     std::string why, messages;
     QByteArray bytes;
-    QImage image;
-    bool decoded = false;
-    DecoderMessages keep(messages);
-    if (ReadWholeFile(path, bytes, why)) {
-        if (drawing == CodecDrawing::Metafile) {
-            decoded = DrawMetafile(bytes, kMetafileWidth, kMetafileHeight, image, why);
-        } else if (const auto tiff =
-                       codec::DecodeTiff(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                         static_cast<std::size_t>(bytes.size()), block, why);
-                   tiff != codec::TiffDecode::NotHandled) {
-            if (tiff == codec::TiffDecode::Decoded) {
-                if (error) error->clear();
-                return true;
-            }
-        } else if (EqualIgnoringCase(PathExtension(path), ".tga")) {
-            const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
-            if (codec::DecodeTga(data, static_cast<std::size_t>(bytes.size()), block, why)) {
-                if (error) error->clear();
-                return true;
-            }
-        } else {
-            decoded = DecodeRaster(path, bytes, image, why);
-        }
+    ImagePtr picture;
+    {
+        DecoderMessages keep(messages);
+        if (ReadWholeFile(path, bytes, why))
+            picture = DecodeFile(path, bytes, drawing, why, messages);
     }
     // A decoder that says it ran out of data or met corrupt data has filled
     // the rest of the picture with something else.
-    if (decoded && DamageReported(messages)) {
-        decoded = false;
+    if (picture && DamageReported(messages)) {
+        picture.reset();
         why = "damaged picture";
     }
-    if (decoded) {
-        bytes.clear(); // the file's bytes are no longer needed
-        if (StoreInBlock(image, block)) {
+    if (picture) {
+        if (error) error->clear();
+        return picture;
+    }
+    if (!messages.empty()) why += " (" + messages + ")";
+    if (error) *error = why;
+    return nullptr;
+}
+
+bool LoadCodecImage(const std::string& path, PackedDibPtr& block, CodecDrawing drawing,
+                    std::string* error) {
+    std::string why;
+    const ImagePtr picture = LoadCodecPicture(path, drawing, &why);
+    if (!block) block = std::make_unique<PackedDib>();
+    if (picture) {
+        if (ConvertImageToDib(*picture, *block)) {
             if (error) error->clear();
             return true;
         }
         why = "out of memory";
     }
-    if (!messages.empty()) why += " (" + messages + ")";
     if (error) *error = why;
-    return StoreEmpty(block);
+    return PrepareDib32(*block, 0, 0);
 }
 
 int SaveCodecImage(const std::string& path, const PackedDib& block, std::string* reason) {

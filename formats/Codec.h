@@ -34,12 +34,18 @@ const std::vector<std::string>& CodecEncoderPatterns();
 // the file's name) as a metafile drawn at a fixed size.
 enum class CodecDrawing { Raster, Metafile };
 
-// Decodes path into block as a 32-bit bottom-up bitmap (blue, green, red,
-// straight alpha). A metafile is drawn at kMetafileWidth x kMetafileHeight,
-// painted pixels opaque, the rest transparent. block is grown when too
-// small (created when null) and reused in place otherwise. False only when
-// the block cannot be had; a file that cannot be read or decoded still gives
-// true with a 0 x 0 block, and error then says why.
+// Decodes path into a new picture (blue, green, red, straight alpha; row 0
+// on top): PNG, TGA and TIFF straight into it, other formats through Qt's
+// picture, dropped once copied. A metafile is drawn at kMetafileWidth x
+// kMetafileHeight, painted pixels opaque, the rest transparent. Null when
+// the file cannot be read or decoded or memory runs out; error then says why.
+ImagePtr LoadCodecPicture(const std::string& path, CodecDrawing drawing = CodecDrawing::Raster,
+                          std::string* error = nullptr);
+
+// LoadCodecPicture into block as a 32-bit bottom-up bitmap. block is grown
+// when too small (created when null) and reused in place otherwise. False
+// only when the block cannot be had; a file that cannot be read or decoded
+// still gives true with a 0 x 0 block, and error then says why.
 bool LoadCodecImage(const std::string& path, PackedDibPtr& block,
                     CodecDrawing drawing = CodecDrawing::Raster, std::string* error = nullptr);
 

@@ -54,8 +54,7 @@ void ExpandPixel(const std::uint8_t* p, int bytes, bool grey, bool useAlpha, std
 
 } // namespace
 
-bool DecodeTga(const std::uint8_t* data, std::size_t size, PackedDibPtr& block,
-               std::string& error) {
+bool DecodeTga(const std::uint8_t* data, std::size_t size, ImagePtr& picture, std::string& error) {
     auto fail = [&error](const char* why) {
         error = why;
         return false;
@@ -111,9 +110,9 @@ bool DecodeTga(const std::uint8_t* data, std::size_t size, PackedDibPtr& block,
     }
     const auto count = CheckedImageBytes(width, height, 1);
     if (!count || !CheckedImageBytes(width, height, 4)) return fail("picture too large");
-    if (!block) block = std::make_unique<PackedDib>();
-    if (!PrepareDib32(*block, width, height)) return fail("out of memory");
-    std::uint8_t* pixels = block->pixels();
+    ImagePtr decoded = AllocIpl(width, height);
+    if (!decoded) return fail("out of memory");
+    std::uint8_t* pixels = decoded->imageData;
 
     // The stored pixel stream, decoded into file order; rows are placed
     // afterwards by the origin bits.
@@ -122,9 +121,8 @@ bool DecodeTga(const std::uint8_t* data, std::size_t size, PackedDibPtr& block,
         const std::size_t row = index / static_cast<std::size_t>(width);
         std::size_t col = index % static_cast<std::size_t>(width);
         if (rightToLeft) col = static_cast<std::size_t>(width) - 1 - col;
-        // The block is bottom-up: a bottom-left file keeps its row order.
-        const std::size_t blockRow = topDown ? static_cast<std::size_t>(height) - 1 - row : row;
-        out = pixels + 4 * (blockRow * static_cast<std::size_t>(width) + col);
+        const std::size_t pictureRow = topDown ? row : static_cast<std::size_t>(height) - 1 - row;
+        out = pixels + 4 * (pictureRow * static_cast<std::size_t>(width) + col);
         if (mapped) {
             const unsigned value = pixelBytes == 1 ? p[0] : LoadLe16(p);
             if (value < mapFirst || value - mapFirst >= mapLength) return false;
@@ -163,7 +161,18 @@ bool DecodeTga(const std::uint8_t* data, std::size_t size, PackedDibPtr& block,
             }
         }
     }
+    picture = std::move(decoded);
     return true;
+}
+
+bool DecodeTga(const std::uint8_t* data, std::size_t size, PackedDibPtr& block,
+               std::string& error) {
+    ImagePtr picture;
+    if (!DecodeTga(data, size, picture, error)) return false;
+    if (!block) block = std::make_unique<PackedDib>();
+    if (ConvertImageToDib(*picture, *block)) return true;
+    error = "out of memory";
+    return false;
 }
 
 namespace {

@@ -10,8 +10,10 @@
 
 namespace pelo::codec {
 
-// TGA types 1, 2, 3, 9, 10 and 11 into a 32-bit bottom-up block. False with
-// error set for anything malformed or truncated.
+// TGA types 1, 2, 3, 9, 10 and 11 into a new picture. False with error set
+// for anything malformed or truncated; picture is only set on success.
+bool DecodeTga(const std::uint8_t* data, std::size_t size, ImagePtr& picture, std::string& error);
+// The same into a 32-bit bottom-up block.
 bool DecodeTga(const std::uint8_t* data, std::size_t size, PackedDibPtr& block, std::string& error);
 
 enum class TiffDecode { Decoded, NotHandled, Failed };
@@ -19,7 +21,11 @@ enum class TiffDecode { Decoded, NotHandled, Failed };
 // Baseline 8-bit RGB(A) and grey(+alpha) TIFF with unassociated (or
 // unspecified) alpha, read as the file holds it, so that the colour of
 // transparent pixels survives. NotHandled for layouts left to Qt's decoder
-// (associated alpha, tiles, other depths, rotated orientations).
+// (associated alpha, tiles, other depths, rotated orientations). picture is
+// only set when Decoded.
+TiffDecode DecodeTiff(const std::uint8_t* data, std::size_t size, ImagePtr& picture,
+                      std::string& error);
+// The same into a 32-bit bottom-up block.
 TiffDecode DecodeTiff(const std::uint8_t* data, std::size_t size, PackedDibPtr& block,
                       std::string& error);
 

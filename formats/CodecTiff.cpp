@@ -116,7 +116,7 @@ std::string TiffReason(const char* otherwise) {
     return tiffMessage.empty() ? otherwise : "TIFF: " + tiffMessage;
 }
 
-TiffDecode DecodeTiff(const std::uint8_t* data, std::size_t size, PackedDibPtr& block,
+TiffDecode DecodeTiff(const std::uint8_t* data, std::size_t size, ImagePtr& picture,
                       std::string& error) {
     const bool little =
         size >= 4 && data[0] == 'I' && data[1] == 'I' && data[2] == 42 && data[3] == 0;
@@ -172,18 +172,17 @@ TiffDecode DecodeTiff(const std::uint8_t* data, std::size_t size, PackedDibPtr& 
         return TiffDecode::Failed;
     }
     std::vector<std::uint8_t> line(static_cast<std::size_t>(lineSize));
-    if (!block) block = std::make_unique<PackedDib>();
-    if (!PrepareDib32(*block, static_cast<int>(width), static_cast<int>(height))) {
+    ImagePtr decoded = AllocIpl(static_cast<int>(width), static_cast<int>(height));
+    if (!decoded) {
         error = "out of memory";
         return TiffDecode::Failed;
     }
     for (std::uint32_t y = 0; y < height; ++y) {
         if (TIFFReadScanline(tiff.get(), line.data(), y, 0) < 0) {
             error = TiffReason("truncated TIFF file");
-            PrepareDib32(*block, 0, 0);
             return TiffDecode::Failed;
         }
-        std::uint8_t* out = block->pixels() + 4 * std::size_t{width} * (height - 1 - y);
+        std::uint8_t* out = decoded->pixel(0, static_cast<int>(y));
         const std::uint8_t* in = line.data();
         for (std::uint32_t x = 0; x < width; ++x, in += samples, out += 4) {
             out[0] = in[rgb ? 2 : 0];
@@ -192,7 +191,19 @@ TiffDecode DecodeTiff(const std::uint8_t* data, std::size_t size, PackedDibPtr& 
             out[3] = hasAlpha ? in[colourSamples] : 255;
         }
     }
+    picture = std::move(decoded);
     return TiffDecode::Decoded;
+}
+
+TiffDecode DecodeTiff(const std::uint8_t* data, std::size_t size, PackedDibPtr& block,
+                      std::string& error) {
+    ImagePtr picture;
+    const TiffDecode result = DecodeTiff(data, size, picture, error);
+    if (result != TiffDecode::Decoded) return result;
+    if (!block) block = std::make_unique<PackedDib>();
+    if (ConvertImageToDib(*picture, *block)) return result;
+    error = "out of memory";
+    return TiffDecode::Failed;
 }
 
 } // namespace pelo::codec

@@ -32,6 +32,12 @@ bool PackedDib::Reserve(std::size_t totalBytes) {
     return true;
 }
 
+bool PackedDib::DropPixels() {
+    data_.reset();
+    capacity_ = 0;
+    return PrepareDib32(*this, 0, 0);
+}
+
 std::size_t PackedDib::colourTableBytes() const {
     return (data_ && header().biBitCount == 8) ? 256 * 4 : 0;
 }

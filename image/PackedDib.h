@@ -47,6 +47,10 @@ public:
     // it is large enough. False when the allocation fails or exceeds the limit.
     bool Reserve(std::size_t totalBytes);
 
+    // Gives the pixels' memory back, leaving a 0 x 0 32-bit header. False
+    // when even the header cannot be had.
+    bool DropPixels();
+
     // Bytes of the colour table: 256 entries for 8 bits, none otherwise.
     std::size_t colourTableBytes() const;
     std::uint8_t* colourTable() { return data_.get() + kDibHeaderSize; }

@@ -1,5 +1,6 @@
 #include "pipeline/ConversionSession.h"
 
+#include "base/HeapReuse.h"
 #include "formats/SaveDispatch.h"
 #include "image/AntiAlias.h"
 #include "pipeline/FileKinds.h"
@@ -12,6 +13,7 @@ void ConversionSession::BeginRun() {
 
 void ConversionSession::EndRun() {
     block.reset();
+    ReleaseFreedMemory(); // kept for reuse during the run only
 }
 
 int ConversionSession::AntiAlias(bool alphaPass) {

@@ -18,7 +18,7 @@ class ConversionSession {
 public:
     ConversionSettings settings;
     ImagePtr currentImage;
-    PackedDibPtr block; // filled and grown by the ERI and codec loaders and the codec save
+    PackedDibPtr block; // emptied by each load; filled by the ERI loader and the codec save
     PsdState psd;
     MessageSink* sink = nullptr; // what the desktop shows in a message box; may be null
 
@@ -31,9 +31,8 @@ public:
     void BeginRun();
     void EndRun();
 
-    // Loads, smooths (SmoothPicture), saves. True when the file was converted and written; otherwise
-    // failure says why, and a picture that could not be smoothed is not
-    // written at all.
+    // Loads, smooths (SmoothPicture), saves. True when the file was converted and written;
+    // otherwise failure says why, and a picture that could not be smoothed is not written at all.
     bool ProcessFile(const std::string& inputPath, const std::string& outputPath);
 
     // The loader chosen by the file's name: ERI, PSD merged image or codec.

@@ -43,36 +43,40 @@ StatusCode ReadFailureCode(std::string_view reason) {
 ImagePtr ConversionSession::LoadImageFile(const std::string& path) {
     failure = Status{};
     diagnostic.clear();
-    // Whatever the last file left in the block must not pass for this one.
-    if (block) PrepareDib32(*block, 0, 0);
+    // Whatever the last file left in the block must neither pass for this
+    // one nor hold memory while it is worked on.
+    if (!block) block = std::make_unique<PackedDib>();
+    block->DropPixels();
     std::string reason = RegularFileProblem(path);
     bool loaded = false;
+    ImagePtr image;
     if (reason.empty()) {
-        switch (LoaderFor(path)) {
+        switch (const LoaderKind kind = LoaderFor(path)) {
         case LoaderKind::Psd:
             return LoadPsdMerged(path);
         case LoaderKind::Eri:
             loaded = LoadEri(path, block, reason);
+            if (loaded && reason.empty()) image = ConvertDibToImage(*block);
+            if (image && block->header().biBitCount < 32) FillAlpha(*image, 255);
+            block->DropPixels(); // the picture lives in image alone
             break;
         case LoaderKind::Codec:
-            loaded = LoadCodecImage(path, block, CodecDrawing::Raster, &reason);
-            break;
         case LoaderKind::Metafile:
-            loaded = LoadCodecImage(path, block, CodecDrawing::Metafile, &reason);
+            // Decoded straight into the picture; a failure says why.
+            image = LoadCodecPicture(
+                path, kind == LoaderKind::Metafile ? CodecDrawing::Metafile : CodecDrawing::Raster,
+                &reason);
+            loaded = true;
             break;
         }
     }
-    // The codec gives an empty block and a reason for a file it cannot decode.
-    ImagePtr image = loaded && reason.empty() && block ? ConvertDibToImage(*block) : nullptr;
     if (!image) {
         diagnostic = (loaded ? "IPLイメージ作成に失敗しました:" : "読み込み失敗：") + path;
         if (reason.empty())
             reason = loaded ? "the picture has no usable size" : "cannot read the file";
-        if (block) PrepareDib32(*block, 0, 0);
         Fail(ReadFailureCode(reason), reason);
         return nullptr;
     }
-    if (block->header().biBitCount < 32) FillAlpha(*image, 255);
     return image;
 }
 
