@@ -4,6 +4,7 @@
 #include "base/TextCase.h"
 #include "formats/CodecInternal.h"
 #include "formats/PngReader.h"
+#include "formats/PngWriter.h"
 #include "formats/SvgSafety.h"
 #include "image/Allocation.h"
 #include "image/PictureBudget.h"
@@ -29,19 +30,20 @@ namespace pelo {
 
 namespace {
 
-enum class EncoderKind { Qt, Gif, Tiff };
+enum class EncoderKind { Qt, Gif, Tiff, Png };
 
 struct Encoder {
     const char* patterns; // ";"-separated, as a codec lists them
     const char* qtFormat;
     EncoderKind kind;
+    bool takesQuality = false; // EncodeOptions::quality applies
 };
 
 // The encoders in the order the save walks them.
 constexpr Encoder kEncoders[] = {
-    {"*.BMP;*.DIB", "bmp", EncoderKind::Qt}, {"*.JPG;*.JPEG", "jpeg", EncoderKind::Qt},
+    {"*.BMP;*.DIB", "bmp", EncoderKind::Qt}, {"*.JPG;*.JPEG", "jpeg", EncoderKind::Qt, true},
     {"*.GIF", nullptr, EncoderKind::Gif},    {"*.TIF;*.TIFF", nullptr, EncoderKind::Tiff},
-    {"*.PNG", "png", EncoderKind::Qt},       {"*.WEBP", "webp", EncoderKind::Qt},
+    {"*.PNG", nullptr, EncoderKind::Png},    {"*.WEBP", "webp", EncoderKind::Qt, true},
     {"*.PPM", "ppm", EncoderKind::Qt},
 };
 
@@ -414,7 +416,13 @@ bool LoadCodecImage(const std::string& path, PackedDibPtr& block, CodecDrawing d
     return PrepareDib32(*block, 0, 0);
 }
 
-int SaveCodecImage(const std::string& path, const PackedDib& block, std::string* reason) {
+bool IsPngPath(const std::string& path) {
+    const Encoder* encoder = FindEncoder(PathExtension(path));
+    return encoder && encoder->kind == EncoderKind::Png;
+}
+
+int SaveCodecImage(const std::string& path, const PackedDib& block, const EncodeOptions& options,
+                   std::string* reason) {
     if (!block.data() || block.capacity() < kDibHeaderSize) return kCodecBadBlock;
     const BitmapInfoHeader& h = block.header();
     if (h.biBitCount != 32 || h.biWidth < 1 || h.biHeight < 1) return kCodecBadBlock;
@@ -423,6 +431,8 @@ int SaveCodecImage(const std::string& path, const PackedDib& block, std::string*
 
     const Encoder* encoder = FindEncoder(PathExtension(path));
     if (!encoder) return kCodecNoEncoder;
+    if (encoder->kind == EncoderKind::Png)
+        return WritePng(RowsOf(block), path, options.pngType, reason);
 
     QImage image(h.biWidth, h.biHeight, QImage::Format_ARGB32);
     if (image.isNull()) return kCodecEncodeFailed;
@@ -442,10 +452,13 @@ int SaveCodecImage(const std::string& path, const PackedDib& block, std::string*
     case EncoderKind::Tiff:
         ok = codec::EncodeTiff(image, encoded, why);
         break;
+    case EncoderKind::Png: // written above
+        break;
     case EncoderKind::Qt: {
         QBuffer device(&encoded);
         device.open(QIODevice::WriteOnly);
         QImageWriter writer(&device, encoder->qtFormat);
+        if (encoder->takesQuality && options.quality >= 0) writer.setQuality(options.quality);
         ok = writer.write(image);
         break;
     }

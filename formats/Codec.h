@@ -1,9 +1,10 @@
 // The platform image codec: every format other than ERI, PSD and the TGA
 // output is read and written here, on Qt's image I/O plus a few encoders and
-// decoders of our own where Qt's would lose data (TGA input, TIFF and GIF
-// output).
+// decoders of our own where Qt's would lose data or time (TGA input; TIFF,
+// GIF and PNG output).
 #pragma once
 
+#include "image/ConversionSettings.h"
 #include "image/PackedDib.h"
 
 #include <string>
@@ -51,10 +52,15 @@ bool LoadCodecImage(const std::string& path, PackedDibPtr& block,
 
 // Writes the 32-bit block to path with the encoder chosen by the extension
 // of the path's last component (case ignored). The alpha bytes reach the
-// encoder unchanged. 0, a CodecSaveResult or a file error (reason, when
-// given, then says why); nothing is written (or replaced) unless the whole
-// file was encoded.
-int SaveCodecImage(const std::string& path, const PackedDib& block, std::string* reason = nullptr);
+// encoder unchanged. options: the quality of JPEG and WebP, the PNG colour
+// type. 0, a CodecSaveResult or a file error (reason, when given, then says
+// why); nothing is written (or replaced) unless the whole file was encoded.
+int SaveCodecImage(const std::string& path, const PackedDib& block,
+                   const EncodeOptions& options = {}, std::string* reason = nullptr);
+
+// True when path's extension is ".png" (case ignored): SaveImageFile then
+// writes through WritePng without the block.
+bool IsPngPath(const std::string& path);
 
 // The extension of the last path component, dot included ("" when none).
 std::string PathExtension(const std::string& path);

@@ -11,9 +11,9 @@
 
 namespace pelo::codec {
 
-// GIF89a with one frame: exact colours when the picture has at most 256
-// (alpha-0 pixels share one transparent entry), otherwise a palette made
-// without dithering. image is Format_ARGB32.
+// GIF89a with one frame: pixels of alpha below 128 share one transparent
+// entry, the others are opaque; exact colours when the picture has at most
+// 256, otherwise a palette made without dithering. image is Format_ARGB32.
 bool EncodeGif(const QImage& image, QByteArray& out, std::string& error);
 
 // Baseline little-endian TIFF, 8-bit RGBA with unassociated alpha, top-left

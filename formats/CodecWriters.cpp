@@ -23,8 +23,15 @@ struct Palette {
     std::vector<std::uint8_t> indices; // one per pixel, top row first
 };
 
+// GIF has one bit of alpha: pixels below half opacity are transparent, the
+// others opaque.
+inline bool ShownAsTransparent(std::uint8_t alpha) {
+    return alpha < 128;
+}
+
 // Exact palette when the picture holds at most 256 distinct entries (every
-// alpha-0 pixel counting as one transparent entry). False when it holds more.
+// transparent pixel counting as one transparent entry). False when it holds
+// more.
 bool ExactPalette(const QImage& image, Palette& palette) {
     std::unordered_map<std::uint32_t, std::uint8_t> index;
     const int w = image.width(), h = image.height();
@@ -37,7 +44,9 @@ bool ExactPalette(const QImage& image, Palette& palette) {
         for (int x = 0; x < w; ++x) {
             const std::uint32_t argb = row[x];
             // All fully transparent pixels share one key outside the colour range.
-            const std::uint32_t key = (argb >> 24) == 0 ? 0xFF000000u : (argb & 0xFFFFFFu);
+            const std::uint32_t key = ShownAsTransparent(static_cast<std::uint8_t>(argb >> 24))
+                                          ? 0xFF000000u
+                                          : (argb & 0xFFFFFFu);
             // Flat art repeats its neighbour's colour most of the time.
             if (key == lastKey) {
                 palette.indices[at++] = lastIndex;
@@ -80,10 +89,13 @@ bool QuantisedPalette(const QImage& image, Palette& palette, std::string& error)
     for (int y = 0; y < h; ++y) {
         const std::uint8_t* row = image.constScanLine(y);
         for (int x = 0; x < w; ++x, at += 4) {
-            rgba[at + 0] = row[4 * x + 2];
-            rgba[at + 1] = row[4 * x + 1];
-            rgba[at + 2] = row[4 * x + 0];
-            rgba[at + 3] = row[4 * x + 3];
+            // Transparent pixels become one colour, the others fully opaque,
+            // as the file will show them.
+            const bool clear = ShownAsTransparent(row[4 * x + 3]);
+            rgba[at + 0] = clear ? 0 : row[4 * x + 2];
+            rgba[at + 1] = clear ? 0 : row[4 * x + 1];
+            rgba[at + 2] = clear ? 0 : row[4 * x + 0];
+            rgba[at + 3] = clear ? 0 : 255;
         }
     }
     std::unique_ptr<liq_attr, LiqFree> attr(liq_attr_create());

@@ -2,6 +2,7 @@
 
 #include "base/AtomicFile.h"
 #include "formats/Codec.h"
+#include "formats/PngWriter.h"
 #include "formats/PsdSave.h"
 #include "formats/TgaWriter.h"
 
@@ -45,7 +46,8 @@ bool EnsureDirectory(const std::string& path) {
 }
 
 int SaveImageFile(const ImageBuffer& image, const std::string& outputPath, SaveWriter writer,
-                  PackedDibPtr& block, PsdState& psd, std::string* reason) {
+                  PackedDibPtr& block, PsdState& psd, const EncodeOptions& options,
+                  std::string* reason) {
     const auto slash = outputPath.rfind('/');
     const std::string folder =
         slash == std::string::npos ? std::string() : outputPath.substr(0, slash);
@@ -62,9 +64,16 @@ int SaveImageFile(const ImageBuffer& image, const std::string& outputPath, SaveW
         result = WriteTga(image, outputPath, true, &why);
         break;
     case SaveWriter::Codec:
+        if (IsPngPath(outputPath)) {
+            result = image.imageData && image.width > 0 && image.height > 0
+                         ? WritePng(RowsOf(image), outputPath, options.pngType, &why)
+                         : kCodecBadBlock;
+            break;
+        }
         if (!block) block = std::make_unique<PackedDib>();
-        result = ConvertImageToDib(image, *block) ? SaveCodecImage(outputPath, *block, &why)
-                                                  : kCodecBadBlock;
+        result = ConvertImageToDib(image, *block)
+                     ? SaveCodecImage(outputPath, *block, options, &why)
+                     : kCodecBadBlock;
         break;
     }
     if (result != kSaveOk && !foldersOk) {

@@ -1,9 +1,10 @@
 // Writes the finished picture of one file: creates the missing folders of
 // the output path, then hands the picture to the writer the caller chose
-// (TGA, single-layer PSD or the platform codec).
+// (TGA, single-layer PSD, PNG or the platform codec).
 #pragma once
 
 #include "formats/PsdState.h"
+#include "image/ConversionSettings.h"
 #include "image/ImageBuffer.h"
 #include "image/PackedDib.h"
 
@@ -28,11 +29,13 @@ enum SaveResult : int {
 bool EnsureDirectory(const std::string& path);
 
 // Writes image to outputPath with writer. block is the reusable block the
-// codec path fills (grown when too small); psd is the PSD state the
-// single-layer writer fills. 0 when the file was written, else a negative
+// codec path fills (grown when too small; PNG is written from image
+// directly); psd is the PSD state the single-layer writer fills; options
+// steer the codec's encoders. 0 when the file was written, else a negative
 // result, and reason (when given) says why in words.
 int SaveImageFile(const ImageBuffer& image, const std::string& outputPath, SaveWriter writer,
-                  PackedDibPtr& block, PsdState& psd, std::string* reason = nullptr);
+                  PackedDibPtr& block, PsdState& psd, const EncodeOptions& options = {},
+                  std::string* reason = nullptr);
 
 // A short English text for a result of SaveImageFile.
 std::string SaveResultText(int result);

@@ -23,9 +23,11 @@ inline constexpr int kTgaFooterSize = 26;
 
 // Writes image to path (replacing it only when the whole file was written).
 // 0, or a TgaResult before any file is touched, or -100..-103 for file errors.
-// On failure *reason, when given, receives a sentence saying why.
+// On failure *reason, when given, receives a sentence saying why. threads
+// pack bands of rows at once (run-length only); the bytes are the same for
+// any count.
 int WriteTga(const ImageBuffer& image, const std::string& path, bool runLength,
-             std::string* reason = nullptr);
+             std::string* reason = nullptr, int threads = 1);
 
 // Packs one row of pixelCount pixels of bytesPerPixel (1..4) bytes into
 // destination, which must hold pixelCount * (bytesPerPixel + 1) bytes.

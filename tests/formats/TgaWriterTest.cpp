@@ -86,6 +86,18 @@ TEST(PackRunLength, LongRawStretchesSplitAt128) {
     EXPECT_EQ(packed[201], 0);
 }
 
+// Each pixel size compares all of its bytes, the last one included.
+TEST(PackRunLength, EveryPixelSizeComparesItsLastByte) {
+    for (int bpp = 1; bpp <= 4; ++bpp) {
+        Bytes row(static_cast<std::size_t>(3 * bpp), 7);
+        row[static_cast<std::size_t>(3 * bpp - 1)] = 8; // the third pixel differs in its last byte
+        const Bytes packed = Pack(row, bpp);
+        ASSERT_EQ(packed.size(), static_cast<std::size_t>(2 + 2 * bpp)) << bpp;
+        EXPECT_EQ(packed[0], 0x81) << bpp;
+        EXPECT_EQ(packed[static_cast<std::size_t>(1 + bpp)], 0x00) << bpp;
+    }
+}
+
 class TgaFile : public ::testing::Test {
 protected:
     std::vector<std::string> Entries() const {
@@ -253,6 +265,32 @@ TEST_F(TgaFile, IndependentReaderSeesIdenticalPixels) {
             }
         }
         EXPECT_EQ(mismatches, 0) << path;
+    }
+}
+
+// Flat areas that run across the borders of the bands (a band is 256 rows of
+// 1024 pixels), noise and short runs elsewhere: any number of threads writes
+// the bytes of one.
+TEST(TgaThreads, BandsPackedAtOnceGiveTheBytesOfOneThread) {
+    test::TempDir dir;
+    ImagePtr image = AllocIpl(1024, 700);
+    std::uint32_t state = 7;
+    for (int y = 0; y < image->height; ++y)
+        for (int x = 0; x < image->width; ++x) {
+            std::uint8_t* p = image->pixel(x, y);
+            state = state * 1664525u + 1013904223u;
+            const bool flat = (y > 200 && y < 300) || (y > 500 && y < 530) || x < 300;
+            const std::uint8_t v = flat ? 90 : static_cast<std::uint8_t>(state >> 29);
+            p[0] = p[1] = v;
+            p[2] = 50;
+            p[3] = 255;
+        }
+    ASSERT_EQ(WriteTga(*image, dir.file("1.tga"), true), 0);
+    const Bytes serial = ReadFileBytes(dir.file("1.tga"));
+    for (const int threads : {2, 3, 4, 9}) {
+        const std::string path = dir.file(std::to_string(threads) + ".tga");
+        ASSERT_EQ(WriteTga(*image, path, true, nullptr, threads), 0);
+        EXPECT_EQ(ReadFileBytes(path), serial) << threads;
     }
 }
 
