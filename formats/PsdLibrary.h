@@ -14,10 +14,10 @@ using PsdRect = TlPsdRect;
 using PsdLayerInfo = TlPsdLayerInfo;
 static_assert(sizeof(PsdLayerInfo) == 112, "PsdLayerInfo is exchanged with the library");
 
-// A record as the program builds one: shown, normal blending, opaque, the
-// reserved fields as the library expects them.
+// A record as the program builds one: a picture layer, shown, normal
+// blending, opaque, the reserved field as the library expects it.
 inline constexpr PsdLayerInfo kPsdLayerInfoDefaults{.index = 0,
-                                                    .reserved1 = -1,
+                                                    .section = TLPSD_SECTION_LAYER,
                                                     .rect = {},
                                                     .name = {},
                                                     .visible = 1,

@@ -10,11 +10,24 @@
 
 namespace pelo {
 
+// Inputs are opened with their groups' start and end records delivered.
+inline constexpr std::int32_t kPsdLoadOptions = TLPSD_LOAD_GROUP_RECORDS;
+
+// A group's start or end record, as opposed to a picture layer.
+inline bool IsPsdGroupRecord(const PsdLayerInfo& info) {
+    return info.section == TLPSD_SECTION_OPEN_GROUP || info.section == TLPSD_SECTION_CLOSED_GROUP ||
+           info.section == TLPSD_SECTION_GROUP_END;
+}
+
 // info.index must be -1. Fills info and sizes pixels to the canvas; false
 // when the library refuses, the canvas has no pixels or memory runs out.
 bool ReadPsdMergedImage(std::vector<std::uint8_t>& pixels, PsdLayerInfo& info);
 
 enum class PsdLayerRead { Read, Empty, Failed };
+
+// Reads record index without its pixels; false with why set when the
+// library refuses.
+bool ReadPsdRecord(int index, PsdLayerInfo& info, std::string& why);
 
 // Reads layer index, clips it to the canvas and crops it to its visible
 // pixels. Read leaves the rectangle's width x height pixels in

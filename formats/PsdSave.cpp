@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 #include <system_error>
+#include <utility>
 
 namespace pelo {
 
@@ -15,8 +16,30 @@ std::string CutLayerName(const std::string& text) {
     return CutUtf8(text, sizeof(PsdLayerInfo::name) - 1);
 }
 
+std::string LayerNameFromPath(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    // A leading dot starts a name, not an extension.
+    if (const std::size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0)
+        name.resize(dot);
+    bool valid = true;
+    for (std::size_t i = 0; i < name.size() && valid;) {
+        const std::size_t n = Utf8SequenceLength(name, i);
+        valid = n > 0;
+        i += n;
+    }
+    if (!valid) {
+        std::string latin1;
+        for (const unsigned char c : name)
+            AppendUtf8(latin1, c);
+        name = std::move(latin1);
+    }
+    return CutLayerName(name);
+}
+
 int SavePsdSingleLayer(const ImageBuffer& image, const std::string& outputPath, PsdState& psd,
                        std::string* reason) {
+    const std::string layerName = std::exchange(psd.singleLayerName, {});
     const PsdLibrary* lib = Psd();
     if (!lib) return kSavePsdUnavailable;
     auto fail = [reason](std::int32_t code, int err) {
@@ -39,9 +62,9 @@ int SavePsdSingleLayer(const ImageBuffer& image, const std::string& outputPath, 
 
         PsdLayer layer;
         layer.info.index = 0;
-        layer.info.reserved1 = -1;
+        layer.info.section = TLPSD_SECTION_LAYER;
         layer.info.rect = {0, 0, image.width, image.height};
-        const std::string name = CutLayerName(outputPath);
+        const std::string name = CutLayerName(layerName.empty() ? outputPath : layerName);
         std::memcpy(layer.info.name, name.data(), name.size());
         layer.info.visible = 1;
         std::memcpy(layer.info.blendMode, "NORM", 5);

@@ -8,8 +8,9 @@
 
 namespace pelo {
 
-// Writes image as a PSD with one layer covering the canvas, named after the
-// output path, and a merged image equal to it. psd holds the merged pixels
+// Writes image as a PSD with one layer covering the canvas, named
+// psd.singleLayerName (which the save clears) or else after the output
+// path, and a merged image equal to it. psd holds the merged pixels
 // and the one layer record afterwards. 0 when written, else kSavePsdFailed
 // or kSavePsdUnavailable (no library loaded); reason (when given) then says
 // why in words.

@@ -5,6 +5,7 @@
 #include "formats/PsdLibrary.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace pelo {
@@ -18,6 +19,14 @@ struct PsdState {
     std::vector<std::uint8_t> psdMergedPixels;
     PsdLayerInfo psdMergedInfo = kPsdLayerInfoDefaults; // its rectangle is the canvas
     std::vector<PsdLayer> psdLayers;
+    // The name of the layer the next single-layer save makes (used once);
+    // empty: the output path.
+    std::string singleLayerName;
 };
+
+// The name a layer made from a flat picture gets: its file's name without
+// folders and last extension ("in/hero.png" -> "hero"), stray bytes read as
+// Latin-1, cut to fit a record.
+std::string LayerNameFromPath(const std::string& path);
 
 } // namespace pelo

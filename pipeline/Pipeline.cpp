@@ -92,6 +92,7 @@ bool ConversionSession::ProcessFile(const std::string& inputPath, const std::str
         return Fail(StatusCode::NotSmoothed,
                     "no work area for smoothing a " + size + " picture; nothing written");
     }
+    psd.singleLayerName = LayerNameFromPath(inputPath);
     const int saved = SaveImageFile(*currentImage, outputPath);
     ReleaseIpl(currentImage);
     return saved == kSaveOk;

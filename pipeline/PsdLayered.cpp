@@ -1,5 +1,6 @@
 // PSD to PSD keeping the layers: the merged image and every visible layer
-// are anti-aliased one by one and written with their records as read.
+// are anti-aliased one by one and written with their records as read; the
+// groups' start and end records are written back where they were.
 #include "formats/PsdLibrary.h"
 #include "formats/PsdRead.h"
 #include "formats/SaveDispatch.h"
@@ -80,25 +81,40 @@ bool ConversionSession::ProcessLayeredPsd(const std::string& inputPath,
 
     const int count = lib->TlPsdLoad_GetLayerCount();
     if (count < 0) return abandon(StatusCode::Damaged, PsdResultText(count));
+    // A record the library refuses ends the output: one left out unseen
+    // could break the groups or the picture.
+    auto refused = [&](std::int32_t code, int index) {
+        return abandon(code == TLPSD_E_MEMORY ? StatusCode::OutOfMemory : StatusCode::CannotWrite,
+                       "PSD layer " + std::to_string(index) + ": " + PsdResultText(code) +
+                           "; nothing written");
+    };
     psd.psdLayers.assign(static_cast<std::size_t>(count), PsdLayer{});
     for (int i = 0; i < count; ++i) {
         PsdLayer& layer = psd.psdLayers[static_cast<std::size_t>(i)];
         std::string why;
+        if (!ReadPsdRecord(i, layer.info, why)) return abandon(StatusCode::Damaged, why);
+        if (IsPsdGroupRecord(layer.info)) {
+            // Kept without a picture: a group shows what its layers show.
+            layer.info.rect = {0, 0, 0, 0};
+            if (const std::int32_t code = lib->TlPsdSave_SetLayer(nullptr, &layer.info); code != 0)
+                return refused(code, i);
+            continue;
+        }
         const PsdLayerRead read = ReadPsdLayer(i, layer, canvas, why);
         if (read == PsdLayerRead::Failed) return abandon(StatusCode::Damaged, why);
         if (read == PsdLayerRead::Empty) continue; // nothing to keep: left out
         const PsdRect& r = layer.info.rect;
+        // Hidden layers, also those shown inside a hidden group, go out unchanged.
+        const std::uint8_t* pixels = layer.pixels.data();
         if (layer.info.visible == 1) {
-            const std::uint8_t* pixels =
-                prepare(layer.pixels.data(), r.right - r.left, r.bottom - r.top);
+            pixels = prepare(layer.pixels.data(), r.right - r.left, r.bottom - r.top);
             if (!pixels)
                 return abandon(StatusCode::NotSmoothed, "no work area for smoothing layer " +
                                                             std::to_string(i) +
                                                             "; nothing written");
-            lib->TlPsdSave_SetLayer(pixels, &layer.info);
-        } else {
-            lib->TlPsdSave_SetLayer(layer.pixels.data(), &layer.info); // hidden: unchanged
         }
+        if (const std::int32_t code = lib->TlPsdSave_SetLayer(pixels, &layer.info); code != 0)
+            return refused(code, i);
     }
     errno = 0;
     const std::int32_t closed = lib->TlPsdSave_Close();

@@ -73,6 +73,18 @@ bool ReadPsdMergedImage(std::vector<std::uint8_t>& pixels, PsdLayerInfo& info) {
     return lib->TlPsdLoad_GetImage(info.index, pixels.data(), pixels.size(), &info.rect) == 0;
 }
 
+bool ReadPsdRecord(int index, PsdLayerInfo& info, std::string& why) {
+    const PsdLibrary* lib = Psd();
+    if (!lib) return false;
+    std::memset(static_cast<void*>(&info), 0, sizeof(info)); // every field 0
+    info.index = index;
+    if (const std::int32_t code = lib->TlPsdLoad_GetImageInfo(&info); code != 0) {
+        why = "PSD layer " + std::to_string(index) + ": " + PsdResultText(code);
+        return false;
+    }
+    return true;
+}
+
 PsdLayerRead ReadPsdLayer(int index, PsdLayer& layer, const PsdRect& canvas, std::string& why) {
     auto release = [&layer](PsdLayerRead result) {
         layer.pixels.clear();
@@ -80,14 +92,8 @@ PsdLayerRead ReadPsdLayer(int index, PsdLayer& layer, const PsdRect& canvas, std
         return result;
     };
     const PsdLibrary* lib = Psd();
-    if (!lib) return PsdLayerRead::Failed;
-    std::memset(static_cast<void*>(&layer.info), 0, sizeof(layer.info)); // every field 0
-    layer.info.index = index;
+    if (!lib || !ReadPsdRecord(index, layer.info, why)) return release(PsdLayerRead::Failed);
     const std::string which = "PSD layer " + std::to_string(index) + ": ";
-    if (const std::int32_t code = lib->TlPsdLoad_GetImageInfo(&layer.info); code != 0) {
-        why = which + PsdResultText(code);
-        return release(PsdLayerRead::Failed);
-    }
     PsdRect& rect = layer.info.rect;
     // An inverted rectangle could still give a positive area; it has no pixels.
     if (Width(rect) <= 0 || Height(rect) <= 0) return release(PsdLayerRead::Empty);
@@ -111,7 +117,7 @@ PsdLayerRead ReadPsdLayer(int index, PsdLayer& layer, const PsdRect& canvas, std
 
 bool ConversionSession::OpenPsdInput(const std::string& path) {
     const PsdLibrary* lib = Psd();
-    const int code = lib->TlPsdLoad_Open(path.c_str(), TLPSD_LOAD_BGRA8, nullptr);
+    const int code = lib->TlPsdLoad_Open(path.c_str(), TLPSD_LOAD_BGRA8, &kPsdLoadOptions);
     if (code != 0) {
         Show("Error: Can not open a file, " + path + " code=" + std::to_string(code));
         lib->TlPsdLoad_Close(); // every way out leaves no input open
@@ -156,12 +162,24 @@ ImagePtr ConversionSession::LoadPsdMerged(const std::string& path) {
         return nullptr;
     }
     std::memcpy(image->imageData, psd.psdMergedPixels.data(), image->imageSize);
+    psd.psdLayers.assign(static_cast<std::size_t>(count), PsdLayer{});
+    // Groups add no coverage of their own.
+    std::vector<int> pictures;
+    for (int i = 0; i < count; ++i) {
+        std::string why;
+        PsdLayerInfo& info = psd.psdLayers[static_cast<std::size_t>(i)].info;
+        if (!ReadPsdRecord(i, info, why)) {
+            Fail(StatusCode::Damaged, why);
+            lib->TlPsdLoad_Close();
+            return nullptr;
+        }
+        if (!IsPsdGroupRecord(info)) pictures.push_back(i);
+    }
     // A document without layers (flattened) has no coverage to rebuild: it
     // keeps the merged image's own alpha, opaque when it has none.
-    if (count > 0) FillAlpha(*image, 0);
+    if (!pictures.empty()) FillAlpha(*image, 0);
 
-    psd.psdLayers.assign(static_cast<std::size_t>(count), PsdLayer{});
-    for (int i = 0; i < count; ++i) {
+    for (const int i : pictures) {
         PsdLayer& layer = psd.psdLayers[static_cast<std::size_t>(i)];
         std::string why;
         const PsdLayerRead read = ReadPsdLayer(i, layer, canvas, why);

@@ -50,11 +50,12 @@ struct Document {
     std::int32_t height = 0;
     std::uint64_t mergedOffset = 0; // compression field of the merged image
     bool mergedAlpha = false;       // first extra merged channel is transparency (matted on white)
-    std::vector<Layer> layers;      // delivered layers, bottom first
+    bool groupRecords = false;      // groups delivered as records, not flattened
+    std::vector<Layer> layers;      // delivered records, bottom first
 };
 
 // Parses the structure (not the pixels); TLPSD_OK or an error code.
-int ParseDocument(std::unique_ptr<ByteSource> source, Document& doc);
+int ParseDocument(std::unique_ptr<ByteSource> source, bool groupRecords, Document& doc);
 
 // Decodes picture `index` (-1 merged) into 4-byte BGRA pixels covering
 // `rect` (canvas coordinates).

@@ -11,6 +11,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace tlpsd {
 
@@ -211,6 +214,8 @@ struct RawLayer {
     std::string pascalName;
     std::string unicodeName;
     bool hasUnicode = false;
+    char sectionKey[4] = {}; // a group's blend key kept with its section type
+    bool hasSectionKey = false;
 };
 
 int ParseLayerExtra(Cursor& c, const Document& doc, RawLayer& raw) {
@@ -248,10 +253,104 @@ int ParseLayerExtra(Cursor& c, const Document& doc, RawLayer& raw) {
         } else if ((IsTag(key, "lsct") || IsTag(key, "lsdk")) && len >= 4) {
             const std::uint32_t type = c.U32();
             if (type >= 1 && type <= 3) raw.sectionType = static_cast<int>(type);
+            char keySig[4];
+            if (len >= 12 && c.Tag(keySig) && IsTag(keySig, "8BIM"))
+                raw.hasSectionKey = c.Tag(raw.sectionKey);
         }
         if (!c.Seek(blockEnd)) return TLPSD_E_CORRUPT;
     }
     return c.ok() ? TLPSD_OK : TLPSD_E_CORRUPT;
+}
+
+// A record as delivered: its Unicode name when it has one, its kind and
+// the given visibility.
+Layer Deliver(RawLayer& raw, int visible) {
+    Layer layer = std::move(raw.layer);
+    const std::string name = raw.hasUnicode ? raw.unicodeName : PascalToUtf8(raw.pascalName);
+    const std::string cut = CutUtf8(name, sizeof(layer.info.name) - 1);
+    std::memcpy(layer.info.name, cut.data(), cut.size());
+    layer.info.section = raw.sectionType == 0 ? TLPSD_SECTION_LAYER : raw.sectionType;
+    if (raw.sectionType != 0 && raw.hasSectionKey) {
+        std::memcpy(layer.info.blendMode, raw.sectionKey, 4);
+        NormaliseBlendKey(layer.info.blendMode);
+    }
+    layer.info.visible = visible;
+    return layer;
+}
+
+// Groups flattened away: walking from the top, a group start opens a scope,
+// its end (stored below the group's layers) closes it.
+std::vector<Layer> Flattened(std::vector<RawLayer>& raws) {
+    std::vector<bool> hiddenScopes;
+    std::vector<Layer> delivered;
+    for (auto it = raws.rbegin(); it != raws.rend(); ++it) {
+        const bool enclosingHidden = !hiddenScopes.empty() && hiddenScopes.back();
+        if (it->sectionType == 1 || it->sectionType == 2) {
+            hiddenScopes.push_back(enclosingHidden || it->hidden);
+            continue;
+        }
+        if (it->sectionType == 3) {
+            if (!hiddenScopes.empty()) hiddenScopes.pop_back();
+            continue;
+        }
+        delivered.push_back(Deliver(*it, (it->hidden || enclosingHidden) ? 0 : 1));
+    }
+    std::reverse(delivered.begin(), delivered.end());
+    return delivered;
+}
+
+// Groups kept as their start and end records, balanced; an end is seen as
+// inside its group. A group beyond the
+// depth cap is left out; when hidden, the records inside it are delivered
+// hidden themselves so that nothing it hid comes to light.
+std::vector<Layer> WithGroups(std::vector<RawLayer>& raws) {
+    struct Scope {
+        bool hidden;       // this group or one around it is hidden
+        bool foldedHidden; // a left-out group around the contents is hidden
+        bool delivered;
+    };
+    std::vector<Scope> scopes;
+    int depth = 0; // delivered groups open
+    auto visibility = [&scopes](bool ownHidden) {
+        if (ownHidden || (!scopes.empty() && scopes.back().foldedHidden)) return 0;
+        return !scopes.empty() && scopes.back().hidden ? 2 : 1;
+    };
+    std::vector<Layer> delivered;
+    for (auto it = raws.rbegin(); it != raws.rend(); ++it) {
+        const Scope outer = scopes.empty() ? Scope{false, false, true} : scopes.back();
+        if (it->sectionType == 1 || it->sectionType == 2) {
+            const bool deliver = depth < TLPSD_MAX_GROUP_DEPTH;
+            if (deliver) {
+                delivered.push_back(Deliver(*it, visibility(it->hidden)));
+                ++depth;
+            }
+            scopes.push_back({outer.hidden || it->hidden,
+                              outer.foldedHidden || (!deliver && it->hidden), deliver});
+        } else if (it->sectionType == 3) {
+            if (scopes.empty()) continue; // an end without a start
+            if (scopes.back().delivered) {
+                delivered.push_back(Deliver(*it, visibility(it->hidden)));
+                --depth;
+            }
+            scopes.pop_back();
+        } else {
+            delivered.push_back(Deliver(*it, visibility(it->hidden)));
+        }
+    }
+    // Groups still open end at the bottom, innermost first.
+    for (; !scopes.empty(); scopes.pop_back()) {
+        if (!scopes.back().delivered) continue;
+        RawLayer end;
+        end.sectionType = 3;
+        end.pascalName = "</Layer group>";
+        TlPsdLayerInfo& info = end.layer.info;
+        info.reserved2 = 255;
+        info.opacity = 255;
+        std::memcpy(info.blendMode, "norm", 4);
+        delivered.push_back(Deliver(end, visibility(false)));
+    }
+    std::reverse(delivered.begin(), delivered.end());
+    return delivered;
 }
 
 int ParseLayerInfo(Cursor& c, Document& doc, bool& mergedTransparency) {
@@ -293,7 +392,7 @@ int ParseLayerInfo(Cursor& c, Document& doc, bool& mergedTransparency) {
         c.Seek(extraEnd);
 
         TlPsdLayerInfo& info = raw.layer.info;
-        info.reserved1 = -1;
+        info.section = TLPSD_SECTION_LAYER;
         info.reserved2 = 255;
         info.rect = {left, top, right, bottom};
         info.opacity = opacity;
@@ -325,28 +424,7 @@ int ParseLayerInfo(Cursor& c, Document& doc, bool& mergedTransparency) {
         }
     }
 
-    // Flatten groups: walking from the top, a group header opens a scope,
-    // its end marker (stored below the group's layers) closes it.
-    std::vector<bool> hiddenScopes;
-    std::vector<Layer> delivered;
-    for (auto it = raws.rbegin(); it != raws.rend(); ++it) {
-        const bool enclosingHidden = !hiddenScopes.empty() && hiddenScopes.back();
-        if (it->sectionType == 1 || it->sectionType == 2) {
-            hiddenScopes.push_back(enclosingHidden || it->hidden);
-            continue;
-        }
-        if (it->sectionType == 3) {
-            if (!hiddenScopes.empty()) hiddenScopes.pop_back();
-            continue;
-        }
-        Layer layer = std::move(it->layer);
-        const std::string name = it->hasUnicode ? it->unicodeName : PascalToUtf8(it->pascalName);
-        const std::string cut = CutUtf8(name, sizeof(layer.info.name) - 1);
-        std::memcpy(layer.info.name, cut.data(), cut.size());
-        layer.info.visible = (it->hidden || enclosingHidden) ? 0 : 1;
-        delivered.push_back(std::move(layer));
-    }
-    std::reverse(delivered.begin(), delivered.end());
+    std::vector<Layer> delivered = doc.groupRecords ? WithGroups(raws) : Flattened(raws);
     for (std::size_t i = 0; i < delivered.size(); ++i)
         delivered[i].info.index = static_cast<std::int32_t>(i);
     doc.layers = std::move(delivered);
@@ -404,6 +482,32 @@ private:
     std::size_t rowBytes_;
 };
 
+// n bytes of v at dst. Runs are short and many: whole words, the last one
+// overlapping, beat a general fill.
+void FillBytes(std::uint8_t* dst, std::uint8_t v, std::size_t n) {
+    if (n < 8) {
+        for (std::size_t i = 0; i < n; ++i)
+            dst[i] = v;
+        return;
+    }
+    const std::uint64_t word = 0x0101010101010101ull * v;
+    for (std::size_t i = 0; i + 8 <= n; i += 8)
+        std::memcpy(dst + i, &word, 8);
+    std::memcpy(dst + n - 8, &word, 8);
+}
+
+// The same for a copy of n bytes.
+void CopyBytes(std::uint8_t* dst, const std::uint8_t* src, std::size_t n) {
+    if (n < 8) {
+        for (std::size_t i = 0; i < n; ++i)
+            dst[i] = src[i];
+        return;
+    }
+    for (std::size_t i = 0; i + 8 <= n; i += 8)
+        std::memcpy(dst + i, src + i, 8);
+    std::memcpy(dst + n - 8, src + n - 8, 8);
+}
+
 class RleRows final : public RowSource {
 public:
     RleRows(const ByteSource& src, std::uint64_t pos, std::uint64_t end, std::size_t rowBytes,
@@ -420,13 +524,13 @@ public:
             if (code >= 0) {
                 const std::size_t len = static_cast<std::size_t>(code) + 1;
                 if (len > n - in || len > rowBytes_ - out) return TLPSD_E_DECODE;
-                std::memcpy(row + out, packed_.data() + in, len);
+                CopyBytes(row + out, packed_.data() + in, len);
                 in += len;
                 out += len;
             } else if (code != -128) {
                 const std::size_t len = 1 - static_cast<std::size_t>(static_cast<int>(code));
                 if (in >= n || len > rowBytes_ - out) return TLPSD_E_DECODE;
-                std::memset(row + out, packed_[in++], len);
+                FillBytes(row + out, packed_[in++], len);
                 out += len;
             }
         }
@@ -519,25 +623,96 @@ int ReadRleCounts(Cursor& c, bool psb, std::uint64_t rows, std::vector<std::uint
     return c.ok() ? TLPSD_OK : TLPSD_E_READ;
 }
 
+constexpr int kGreyTarget = 4;
+
 // Where one decoded plane of a picture lands in the caller's buffer.
 struct Placement {
     std::uint8_t* out;
     TlPsdRect want; // the caller's rectangle
     TlPsdRect have; // the picture's own rectangle
-    int targets[3]; // byte positions within a pixel, -1 unused
+    int target;     // byte within a pixel; kGreyTarget: bytes 0, 1 and 2; -1 none
 };
+
+#ifdef __SSE2__
+// Sixteen samples at s, each in the low byte of a 32-bit lane: lanes 0-3,
+// 4-7, 8-11 and 12-15 in out[0..3].
+inline void WidenSamples(const std::uint8_t* s, __m128i out[4]) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i lo = _mm_unpacklo_epi8(bytes, zero), hi = _mm_unpackhi_epi8(bytes, zero);
+    out[0] = _mm_unpacklo_epi16(lo, zero);
+    out[1] = _mm_unpackhi_epi16(lo, zero);
+    out[2] = _mm_unpacklo_epi16(hi, zero);
+    out[3] = _mm_unpackhi_epi16(hi, zero);
+}
+
+// Puts the bytes of `lanes` selected by `keep` clear into 16 bytes at px.
+inline void MergePixels(std::uint8_t* px, __m128i lanes, __m128i keep) {
+    auto* at = reinterpret_cast<__m128i*>(px);
+    const __m128i old = _mm_loadu_si128(at);
+    _mm_storeu_si128(at, _mm_or_si128(_mm_and_si128(old, keep), lanes));
+}
+#endif
+
+// Byte T of each of n 4-byte pixels from samples.
+template <int T> void Spread(std::uint8_t* px, const std::uint8_t* samples, std::size_t n) {
+    std::size_t i = 0;
+#ifdef __SSE2__
+    const __m128i keep = _mm_set1_epi32(static_cast<int>(~(0xFFu << (8 * T))));
+    for (; i + 16 <= n; i += 16) {
+        __m128i lanes[4];
+        WidenSamples(samples + i, lanes);
+        for (int k = 0; k < 4; ++k)
+            MergePixels(px + 4 * i + 16 * k, _mm_slli_epi32(lanes[k], 8 * T), keep);
+    }
+#endif
+    for (; i < n; ++i)
+        px[4 * i + T] = samples[i];
+}
+
+// Bytes 0, 1 and 2 (grey).
+void SpreadGrey(std::uint8_t* px, const std::uint8_t* samples, std::size_t n) {
+    std::size_t i = 0;
+#ifdef __SSE2__
+    const __m128i keep = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    for (; i + 16 <= n; i += 16) {
+        __m128i lanes[4];
+        WidenSamples(samples + i, lanes);
+        for (int k = 0; k < 4; ++k) {
+            const __m128i v = lanes[k];
+            const __m128i grey =
+                _mm_or_si128(v, _mm_or_si128(_mm_slli_epi32(v, 8), _mm_slli_epi32(v, 16)));
+            MergePixels(px + 4 * i + 16 * k, grey, keep);
+        }
+    }
+#endif
+    for (; i < n; ++i)
+        px[4 * i] = px[4 * i + 1] = px[4 * i + 2] = samples[i];
+}
 
 void PlaceRow(const Placement& p, std::int64_t row, const std::uint8_t* samples) {
     const std::int64_t y = p.have.top + row;
     if (y < p.want.top || y >= p.want.bottom) return;
     const std::int64_t x0 = std::max<std::int64_t>(p.have.left, p.want.left);
     const std::int64_t x1 = std::min<std::int64_t>(p.have.right, p.want.right);
+    if (x0 >= x1) return;
     const std::int64_t outW = static_cast<std::int64_t>(p.want.right) - p.want.left;
-    for (std::int64_t x = x0; x < x1; ++x) {
-        std::uint8_t* px = p.out + 4 * ((y - p.want.top) * outW + (x - p.want.left));
-        const std::uint8_t v = samples[x - p.have.left];
-        for (int t : p.targets)
-            if (t >= 0) px[t] = v;
+    std::uint8_t* px = p.out + 4 * ((y - p.want.top) * outW + (x0 - p.want.left));
+    const std::uint8_t* from = samples + (x0 - p.have.left);
+    const std::size_t n = static_cast<std::size_t>(x1 - x0);
+    switch (p.target) {
+    case 0:
+        return Spread<0>(px, from, n);
+    case 1:
+        return Spread<1>(px, from, n);
+    case 2:
+        return Spread<2>(px, from, n);
+    case 3:
+        return Spread<3>(px, from, n);
+    case kGreyTarget:
+        return SpreadGrey(px, from, n);
+    default:
+        return;
     }
 }
 
@@ -634,13 +809,13 @@ void RemoveWhiteMatte(std::uint8_t* out, const TlPsdRect& want, const TlPsdRect&
 // Byte positions in a BGRA pixel for colour channel k.
 Placement MakePlacement(const Document& doc, std::uint8_t* out, const TlPsdRect& want,
                         const TlPsdRect& have, int channelId) {
-    Placement p{out, want, have, {-1, -1, -1}};
+    Placement p{out, want, have, -1};
     if (channelId == -1) {
-        p.targets[0] = 3;
+        p.target = 3;
     } else if (doc.mode == ColourMode::Grey) {
-        if (channelId == 0) p.targets[0] = 0, p.targets[1] = 1, p.targets[2] = 2;
+        if (channelId == 0) p.target = kGreyTarget;
     } else if (channelId >= 0 && channelId < 3) {
-        p.targets[0] = 2 - channelId;
+        p.target = 2 - channelId;
     }
     return p;
 }
@@ -716,9 +891,10 @@ std::unique_ptr<ByteSource> MemorySource(const void* data, std::size_t size) {
     return std::make_unique<MemSource>(data, size);
 }
 
-int ParseDocument(std::unique_ptr<ByteSource> source, Document& doc) {
+int ParseDocument(std::unique_ptr<ByteSource> source, bool groupRecords, Document& doc) {
     doc = Document{};
     doc.source = std::move(source);
+    doc.groupRecords = groupRecords;
     Cursor c(*doc.source, 0, doc.source->Size());
     char sig[4];
     c.Tag(sig);

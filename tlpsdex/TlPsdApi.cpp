@@ -19,10 +19,12 @@ struct LoadState {
 thread_local LoadState tLoad;
 thread_local tlpsd::Writer tSave;
 
-int OpenSource(std::unique_ptr<tlpsd::ByteSource> source, std::int32_t mode) {
+int OpenSource(std::unique_ptr<tlpsd::ByteSource> source, std::int32_t mode, std::int32_t flags) {
     if (mode != TLPSD_LOAD_BGRA8) return TLPSD_E_ARGUMENT;
+    if ((flags & ~TLPSD_LOAD_GROUP_RECORDS) != 0) return TLPSD_E_ARGUMENT;
     try {
-        const int rc = tlpsd::ParseDocument(std::move(source), tLoad.doc);
+        const int rc = tlpsd::ParseDocument(std::move(source),
+                                            (flags & TLPSD_LOAD_GROUP_RECORDS) != 0, tLoad.doc);
         if (rc != TLPSD_OK) {
             tLoad.doc = tlpsd::Document{};
             return rc;
@@ -97,16 +99,22 @@ TLPSD_EXPORT int32_t TlPsd_Minimize(void* pixels, TlPsdRect* layerRect) {
     }
     if (!pixels) return TLPSD_E_ARGUMENT;
     auto* px = static_cast<std::uint8_t*>(pixels);
+    // Per row: up to its first covered pixel, then back from the end no
+    // further than the right edge found so far.
     std::int64_t x0 = w, y0 = h, x1 = -1, y1 = -1;
     for (std::int64_t y = 0; y < h; ++y) {
         const std::uint8_t* row = px + 4 * y * w;
-        for (std::int64_t x = 0; x < w; ++x) {
-            if (row[4 * x + 3] == 0) continue;
-            x0 = std::min(x0, x);
-            x1 = std::max(x1, x);
-            y0 = std::min(y0, y);
-            y1 = std::max(y1, y);
-        }
+        std::int64_t first = 0;
+        while (first < w && row[4 * first + 3] == 0)
+            ++first;
+        if (first == w) continue; // nothing in this row
+        std::int64_t last = w - 1;
+        while (last > x1 && last > first && row[4 * last + 3] == 0)
+            --last;
+        x0 = std::min(x0, first);
+        x1 = std::max(x1, last);
+        y0 = std::min(y0, y);
+        y1 = y;
     }
     if (x1 < 0) {
         layerRect->right = layerRect->left;
@@ -123,19 +131,21 @@ TLPSD_EXPORT int32_t TlPsd_Minimize(void* pixels, TlPsdRect* layerRect) {
 }
 
 // Opening replaces a document still open on this thread.
-TLPSD_EXPORT int32_t TlPsdLoad_Open(const char* path, int32_t mode, const void* /*options*/) {
+TLPSD_EXPORT int32_t TlPsdLoad_Open(const char* path, int32_t mode, const void* options) {
     TlPsdLoad_Close();
     if (!path) return TLPSD_E_ARGUMENT;
+    std::int32_t flags = 0;
+    if (options) std::memcpy(&flags, options, sizeof(flags));
     int error = TLPSD_OK;
     auto source = tlpsd::OpenFileSource(path, &error);
     if (!source) return error;
-    return OpenSource(std::move(source), mode);
+    return OpenSource(std::move(source), mode, flags);
 }
 
 TLPSD_EXPORT int32_t TlPsdLoad_OpenMemory(const void* data, size_t size, int32_t mode) {
     TlPsdLoad_Close();
     if (!data && size > 0) return TLPSD_E_ARGUMENT;
-    return OpenSource(tlpsd::MemorySource(data, size), mode);
+    return OpenSource(tlpsd::MemorySource(data, size), mode, 0);
 }
 
 TLPSD_EXPORT int32_t TlPsdLoad_Close(void) {
@@ -157,7 +167,7 @@ TLPSD_EXPORT int32_t TlPsdLoad_GetImageInfo(TlPsdLayerInfo* info) {
     if (index == -1) {
         TlPsdLayerInfo merged{};
         merged.index = -1;
-        merged.reserved1 = -1;
+        merged.section = TLPSD_SECTION_LAYER;
         merged.rect = {0, 0, tLoad.doc.width, tLoad.doc.height};
         merged.visible = 1;
         std::memcpy(merged.blendMode, "NORM", 5);

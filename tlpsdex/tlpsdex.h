@@ -17,18 +17,38 @@ typedef struct TlPsdRect {
 
 typedef struct TlPsdLayerInfo {
     int32_t index;     /* -1 merged image, 0..count-1 layer, bottom layer first */
-    int32_t reserved1; /* -1 */
+    int32_t section;   /* TLPSD_SECTION_*: a picture layer, or a group's start or end */
     TlPsdRect rect;    /* canvas pixels */
     char name[68];     /* UTF-8, zero-terminated, cut at a character boundary */
-    int32_t visible;   /* 1 shown; 0 hidden (itself or an enclosing group) */
+    int32_t visible;   /* 1 shown; 0 hidden (itself or an enclosing group); with
+                          group records, 2 when shown itself inside a hidden group
+                          (written as shown) */
     char blendMode[8]; /* four-letter key, zero-terminated */
     int32_t opacity;   /* 0..255 */
     int32_t reserved2; /* 255 */
 } TlPsdLayerInfo;
 
+/* Record kinds, the file's section-divider types. Any value other than
+ * 1, 2 and 3 is a picture layer. A group is its start record above the
+ * records inside it and its end record below them (bottom first: end,
+ * contents, start). */
+#define TLPSD_SECTION_LAYER (-1)
+#define TLPSD_SECTION_OPEN_GROUP 1   /* group start, shown expanded */
+#define TLPSD_SECTION_CLOSED_GROUP 2 /* group start, shown collapsed */
+#define TLPSD_SECTION_GROUP_END 3
+#define TLPSD_MAX_GROUP_DEPTH 64
+
 /* Open modes. */
 #define TLPSD_LOAD_BGRA8 2000 /* deliver pixels as 8-bit blue, green, red, alpha */
 #define TLPSD_SAVE_RGB8 1000  /* write an 8-bit RGB document, format version 1 */
+
+/* Load options: null, or a pointer to one int32 of flags. By default groups
+ * are flattened away: only picture layers are delivered, hidden when an
+ * enclosing group is. TLPSD_LOAD_GROUP_RECORDS delivers the groups' start
+ * and end records too, balanced (stray ends dropped, missing ends added at
+ * the bottom); groups nested deeper than TLPSD_MAX_GROUP_DEPTH are left out
+ * and their hiding passed on to the layers inside. */
+#define TLPSD_LOAD_GROUP_RECORDS 1
 
 /* Save options: seven int32 values.
  * [1] flags: bit 15 marks the flags as valid, bit 0 writes Unicode names;
@@ -85,6 +105,9 @@ int32_t TlPsdSave_Open(const char* path, int32_t mode, const int32_t* options);
  * rename (e.g. ENOSPC), to be read right after the call. */
 int32_t TlPsdSave_Close(void);
 int32_t TlPsdSave_SetImage(const void* pixels, int32_t right, int32_t bottom);
+/* Group records are passed like layers, in the same bottom-first order; the
+ * file is refused (TLPSD_E_ARGUMENT) at close when they do not balance or
+ * nest deeper than TLPSD_MAX_GROUP_DEPTH. */
 int32_t TlPsdSave_SetLayer(const void* pixels, const TlPsdLayerInfo* info);
 
 /* Extras beyond the twelve: open a document held in memory (the bytes must

@@ -1,6 +1,9 @@
 // Independent PSD reader and writer for the tests (ag-psd).
 //   node psd-tool.js dump IN.psd OUTDIR   writes OUTDIR/info.txt, composite.rgba, layerN.rgba
 //   node psd-tool.js make OUTDIR          writes the fixture documents into OUTDIR
+//   node psd-tool.js tree IN.psd          prints the layer tree, bottom first, one
+//                                         record a line indented by depth:
+//                                         "layer|open|closed HIDDEN NAME" (HIDDEN: its own flag)
 // info.txt: "canvas W H", "layers N", then per layer, bottom first, groups
 // flattened: "layer LEFT TOP RIGHT BOTTOM HIDDEN OPACITY NAME" (HIDDEN also
 // when an enclosing group is hidden; OPACITY 0..255).
@@ -43,6 +46,20 @@ function dump(input, outDir) {
     fs.writeFileSync(path.join(outDir, 'info.txt'), lines.join('\n') + '\n');
 }
 
+function tree(input) {
+    const psd = ag.readPsd(fs.readFileSync(input), { skipLayerImageData: true, skipCompositeImageData: true, skipThumbnail: true });
+    const lines = [];
+    const walk = (children, depth) => {
+        for (const layer of children || []) {
+            const kind = layer.children ? (layer.opened ? 'open' : 'closed') : 'layer';
+            lines.push(`${'  '.repeat(depth)}${kind} ${layer.hidden ? 1 : 0} ${layer.name || ''}`);
+            if (layer.children) walk(layer.children, depth + 1);
+        }
+    };
+    walk(psd.children, 0);
+    process.stdout.write(lines.join('\n') + '\n');
+}
+
 // A w x h picture; fn(x, y) gives [r, g, b, a].
 function picture(w, h, fn) {
     const data = new Uint8ClampedArray(w * h * 4);
@@ -78,6 +95,30 @@ function make(outDir) {
     };
     fs.writeFileSync(path.join(outDir, 'layered.psd'), ag.writePsdBuffer(layered));
 
+    // Groups in groups: a hidden closed one inside an open one, holding a
+    // layer shown itself and a hidden one.
+    const sprite = (colour) => picture(6, 6, disc(3, 3, 2, colour));
+    fs.writeFileSync(path.join(outDir, 'nested.psd'), ag.writePsdBuffer({
+        width: W, height: H,
+        imageData: picture(W, H, () => [90, 90, 90, 255]),
+        children: [
+            { name: 'ground', left: 0, top: 0, imageData: picture(W, H, () => [90, 90, 90, 255]) },
+            {
+                name: 'outer', opened: true, children: [
+                    { name: 'a', left: 1, top: 1, imageData: sprite([255, 0, 0, 255]) },
+                    {
+                        name: 'inner グループ', hidden: true, opened: false, children: [
+                            { name: 'b', left: 8, top: 2, imageData: sprite([0, 255, 0, 255]) },
+                            { name: 'c', hidden: true, left: 12, top: 6, imageData: sprite([0, 0, 255, 255]) },
+                        ],
+                    },
+                    { name: 'd', left: 16, top: 8, imageData: sprite([255, 255, 0, 255]) },
+                ],
+            },
+            { name: 'top', left: 4, top: 9, imageData: sprite([0, 255, 255, 255]) },
+        ],
+    }));
+
     // Partly transparent composite (stored matted on white by this writer).
     const soft = picture(8, 4, (x, y) => [40 * y, 30 * x, 128, 32 * x + 10]);
     fs.writeFileSync(path.join(outDir, 'soft.psd'), ag.writePsdBuffer({
@@ -89,7 +130,8 @@ function make(outDir) {
 const [command, a, b] = process.argv.slice(2);
 if (command === 'dump' && a && b) dump(a, b);
 else if (command === 'make' && a) make(a);
+else if (command === 'tree' && a) tree(a);
 else {
-    console.error('usage: psd-tool.js dump IN.psd OUTDIR | make OUTDIR');
+    console.error('usage: psd-tool.js dump IN.psd OUTDIR | make OUTDIR | tree IN.psd');
     process.exit(2);
 }

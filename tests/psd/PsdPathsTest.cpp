@@ -313,6 +313,29 @@ TEST_F(PsdPaths, BatchLayeredRunMatchesTheIndependentReader) {
               pelo::test::ReadFileBytes(dir.file("out2/layered.PSD")));
 }
 
+TEST_F(PsdPaths, BatchLayeredRunKeepsTheGroupTree) {
+    const std::string made = dir.file("in");
+    ASSERT_EQ(pelo::test::RunCommand("node '" + psdtool::kTool + "' make '" + made + "'"), 0);
+    std::filesystem::remove(made + "/soft.psd");
+    const std::string outDir = dir.file("out");
+    ASSERT_EQ(RunBatch("--from psd --to psd " + Quoted(made) + " " + Quoted(outDir)), 0);
+    auto tree = [](const std::string& psd) {
+        return psdtool::Capture("node '" + psdtool::kTool + "' tree " + Quoted(psd));
+    };
+    // Nesting, names, open or closed, each record's own visibility.
+    EXPECT_EQ(tree(made + "/nested.psd"), "layer 0 ground\n"
+                                          "open 0 outer\n"
+                                          "  layer 0 a\n"
+                                          "  closed 1 inner \xE3\x82\xB0\xE3\x83\xAB"
+                                          "\xE3\x83\xBC\xE3\x83\x97\n"
+                                          "    layer 0 b\n"
+                                          "    layer 1 c\n"
+                                          "  layer 0 d\n"
+                                          "layer 0 top\n");
+    EXPECT_EQ(tree(outDir + "/nested.PSD"), tree(made + "/nested.psd"));
+    EXPECT_EQ(tree(outDir + "/layered.PSD"), tree(made + "/layered.psd"));
+}
+
 TEST_F(PsdPaths, FlatPsdToPngCarriesTheAlphaUnion) {
     // A visible opaque 6 x 6 square at (2, 2) and a hidden opaque layer over
     // the right half: the PNG is opaque inside the square, clear far from it.
@@ -370,6 +393,37 @@ TEST(PsdLayerName, LongNamesAreCutAtACharacterBoundary) {
         kana += "\xE3\x81\x82";
     EXPECT_EQ(pelo::CutLayerName(kana), kana.substr(0, 66));
     EXPECT_EQ(pelo::CutLayerName("short"), "short");
+}
+
+TEST(PsdLayerName, BaseNameOfTheInputFile) {
+    EXPECT_EQ(pelo::LayerNameFromPath("in/hero.png"), "hero");
+    EXPECT_EQ(pelo::LayerNameFromPath("/a.b/sheet.v2.tga"), "sheet.v2");
+    EXPECT_EQ(pelo::LayerNameFromPath("dir/noext"), "noext");
+    EXPECT_EQ(pelo::LayerNameFromPath("dir/.hidden"), ".hidden");
+    // A Latin-1 file name becomes UTF-8.
+    EXPECT_EQ(pelo::LayerNameFromPath("in/h\xE9ro.png"), "h\xC3\xA9ro");
+}
+
+TEST_F(PsdPaths, FlatInputGivesItsNameToTheLayer) {
+    // 30 three-byte characters: 22 fit in a record, whole, in both the
+    // Pascal name and the Unicode one.
+    std::string kana;
+    for (int i = 0; i < 30; ++i)
+        kana += "\xE3\x81\x82";
+    const std::string in = dir.file("in/" + kana + ".png");
+    std::filesystem::create_directories(dir.file("in"));
+    ASSERT_EQ(pelo::test::RunCommand("/usr/bin/convert -size 4x3 xc:red " + Quoted(in)), 0);
+    const std::string out = dir.file("out.psd");
+    ASSERT_EQ(RunBatch(Quoted(in) + " " + Quoted(out)), 0);
+    const psdtool::ToolDoc doc = psdtool::DumpWithTool(out, dir);
+    ASSERT_EQ(doc.layers.size(), 1u);
+    EXPECT_EQ(doc.layers[0].name, kana.substr(0, 66));
+    PsdLayerInfo merged = pelo::kPsdLayerInfoDefaults;
+    Pixels mergedPixels;
+    std::vector<Layer> back;
+    ASSERT_TRUE(ReadPsd(out, merged, mergedPixels, back));
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(back[0].info.name, kana.substr(0, 66));
 }
 
 TEST_F(PsdPaths, BatchLayeredRunOfAnImageMagickDocument) {

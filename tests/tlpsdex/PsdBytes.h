@@ -89,6 +89,7 @@ struct LayerSpec {
     std::string pascalName;
     std::u16string unicodeName; // empty: no luni block
     int section = 0;            // lsct type, 0 none
+    std::string sectionKey;     // blend key stored with the type, empty none
 };
 
 // A raw (uncompressed) channel of constant value.
@@ -138,8 +139,9 @@ inline Bytes LayerInfo(const std::vector<LayerSpec>& layers, bool mergedAlpha, b
         }
         if (l.section != 0) {
             PutText(extra, "8BIMlsct");
-            Put32(extra, 4);
+            Put32(extra, l.sectionKey.empty() ? 4 : 12);
             Put32(extra, static_cast<std::uint32_t>(l.section));
+            if (!l.sectionKey.empty()) PutText(extra, "8BIM" + l.sectionKey);
         }
         Put32(b, static_cast<std::uint32_t>(extra.size()));
         Append(b, extra);

@@ -1,5 +1,7 @@
 // The PSD reader against hand-assembled documents: compressions, depths,
 // colour modes, names, groups, the large-document variant and hostile input.
+#include "tests/support/FileBytes.h"
+#include "tests/support/TempDir.h"
 #include "tests/tlpsdex/PsdBytes.h"
 #include "tlpsdex/tlpsdex.h"
 
@@ -19,9 +21,17 @@ struct Loaded {
     std::vector<std::vector<std::uint8_t>> pixels;
 };
 
-Loaded LoadAll(const Bytes& file) {
+// With load flags the document goes through a file, the way the program opens it.
+Loaded LoadAll(const Bytes& file, std::int32_t flags = 0) {
     Loaded out;
-    out.rc = TlPsdLoad_OpenMemory(file.data(), file.size(), TLPSD_LOAD_BGRA8);
+    if (flags != 0) {
+        const pelo::test::TempDir dir;
+        const std::string path = dir.file("in.psd");
+        pelo::test::WriteFileBytes(path, file);
+        out.rc = TlPsdLoad_Open(path.c_str(), TLPSD_LOAD_BGRA8, &flags);
+    } else {
+        out.rc = TlPsdLoad_OpenMemory(file.data(), file.size(), TLPSD_LOAD_BGRA8);
+    }
     if (out.rc != 0) {
         TlPsdLoad_Close();
         return out;
@@ -202,6 +212,77 @@ TEST(PsdReader, LayerRecordsNamesAndGroups) {
     // Hidden layer alpha from its transparency channel.
     EXPECT_EQ(got.pixels[3][3], 200);
     EXPECT_EQ(got.pixels[3][0], 255);
+}
+
+LayerSpec GroupRecord(int section, const char* name, bool hidden = false) {
+    LayerSpec l;
+    l.section = section;
+    l.pascalName = name;
+    l.hidden = hidden;
+    return l;
+}
+
+TEST(PsdReader, GroupRecordsAreDeliveredBalanced) {
+    // Bottom to top: L0, outer's end, L1, inner's end, L2, the hidden inner
+    // start (pass-through key kept with its type), the outer start, a start
+    // whose end is missing, and an end without a start.
+    std::vector<LayerSpec> layers;
+    for (const char* name : {"L0", "L1", "L2"}) {
+        layers.push_back(SolidLayer(0, 0, 2, 2, 1, 2, 3, 255));
+        layers.back().pascalName = name;
+    }
+    layers.insert(layers.begin() + 1, GroupRecord(3, "</Layer group>"));
+    layers.insert(layers.begin() + 3, GroupRecord(3, "</Layer group>"));
+    layers.push_back(GroupRecord(2, "inner", true));
+    layers.back().sectionKey = "pass";
+    layers.push_back(GroupRecord(1, "outer"));
+    layers.push_back(GroupRecord(1, "unclosed"));
+    layers.push_back(GroupRecord(3, "stray"));
+    const Bytes file =
+        Document(Header(1, 3, 2, 2, 8, 3), LayerInfo(layers, false), RawMerged(4, {1, 2, 3}));
+
+    const Loaded got = LoadAll(file, TLPSD_LOAD_GROUP_RECORDS);
+    ASSERT_EQ(got.rc, 0);
+    struct Want {
+        int section;
+        const char* name;
+        int visible;
+    };
+    const Want want[] = {{3, "</Layer group>", 1}, // added: "unclosed" ends at the bottom
+                         {-1, "L0", 1},
+                         {3, "</Layer group>", 1},
+                         {-1, "L1", 1},
+                         {3, "</Layer group>", 2},
+                         {-1, "L2", 2}, // shown itself in a hidden group
+                         {2, "inner", 0},
+                         {1, "outer", 1},
+                         {1, "unclosed", 1}};
+    ASSERT_EQ(got.infos.size(), 1 + std::size(want));
+    for (std::size_t i = 0; i < std::size(want); ++i) {
+        const TlPsdLayerInfo& info = got.infos[i + 1];
+        EXPECT_EQ(info.section, want[i].section) << i;
+        EXPECT_STREQ(info.name, want[i].name) << i;
+        EXPECT_EQ(info.visible, want[i].visible) << i;
+    }
+    EXPECT_STREQ(got.infos[7].blendMode, "pass");
+    // Without the flag the same document gives its three layers, L2 hidden.
+    const Loaded flat = LoadAll(file);
+    ASSERT_EQ(flat.infos.size(), 4u);
+    EXPECT_EQ(flat.infos[3].visible, 0);
+
+    // 70 nested groups, the 66th hidden, around one layer: the 64 outermost
+    // are delivered and the layer comes hidden itself.
+    std::vector<LayerSpec> deep(70, GroupRecord(3, "end"));
+    deep.push_back(SolidLayer(0, 0, 1, 1, 0, 0, 0, 255));
+    for (int i = 70; i >= 1; --i)
+        deep.push_back(GroupRecord(1, "g", i == 66));
+    const Loaded capped =
+        LoadAll(Document(Header(1, 3, 1, 1, 8, 3), LayerInfo(deep, false), RawMerged(1, {0, 0, 0})),
+                TLPSD_LOAD_GROUP_RECORDS);
+    ASSERT_EQ(capped.rc, 0);
+    ASSERT_EQ(capped.infos.size(), 1u + 2 * TLPSD_MAX_GROUP_DEPTH + 1);
+    EXPECT_EQ(capped.infos[1 + TLPSD_MAX_GROUP_DEPTH].section, TLPSD_SECTION_LAYER);
+    EXPECT_EQ(capped.infos[1 + TLPSD_MAX_GROUP_DEPTH].visible, 0);
 }
 
 TEST(PsdReader, LongUnicodeNameIsCutAtACharacterBoundary) {

@@ -5,6 +5,7 @@
 #include "tests/tlpsdex/PsdTool.h"
 #include "tlpsdex/tlpsdex.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -30,7 +31,7 @@ TlPsdLayerInfo Record(int index, TlPsdRect rect, const char* name, int visible, 
                       const char* blend = "NORM") {
     TlPsdLayerInfo info{};
     info.index = index;
-    info.reserved1 = -1;
+    info.section = TLPSD_SECTION_LAYER;
     info.rect = rect;
     std::snprintf(info.name, sizeof(info.name), "%s", name);
     info.visible = visible;
@@ -100,9 +101,9 @@ int Write(const std::string& path, const Doc& d) {
     return TlPsdSave_Close();
 }
 
-Doc Read(const std::string& path, int* rc) {
+Doc Read(const std::string& path, int* rc, std::int32_t loadFlags = 0) {
     Doc d;
-    *rc = TlPsdLoad_Open(path.c_str(), TLPSD_LOAD_BGRA8, nullptr);
+    *rc = TlPsdLoad_Open(path.c_str(), TLPSD_LOAD_BGRA8, &loadFlags);
     if (*rc != 0) return d;
     TlPsdLayerInfo merged{};
     merged.index = -1;
@@ -175,6 +176,53 @@ TEST(PsdWriter, RoundTripKeepsRecordsAndPixels) {
     EXPECT_STREQ(back.layers[0].info.blendMode, "norm");
 }
 
+TEST(PsdWriter, RunLengthPacketsKeepTheirLayout) {
+    // One row through every packet boundary: a 20-byte literal ended by a
+    // pair, runs of 130 and 129 (split at 128), a literal cut at 128 bytes
+    // and its rest ended by a pair at the row's end.
+    Pixels alpha, packed;
+    auto run = [&](std::size_t n, std::uint8_t v) {
+        packed.push_back(static_cast<std::uint8_t>(257 - n));
+        packed.push_back(v);
+    };
+    for (int i = 0; i < 20; ++i)
+        alpha.push_back(static_cast<std::uint8_t>(i));
+    alpha.insert(alpha.end(), {50, 50});
+    alpha.insert(alpha.end(), 130, 7);
+    alpha.insert(alpha.end(), 129, 9);
+    for (int i = 0; i < 140; ++i)
+        alpha.push_back(i % 2 ? 101 : 100);
+    alpha.insert(alpha.end(), {1, 1});
+    packed.push_back(19); // the 20 distinct bytes
+    packed.insert(packed.end(), alpha.begin(), alpha.begin() + 20);
+    run(2, 50);
+    run(128, 7);
+    run(2, 7);
+    run(128, 9);
+    packed.push_back(127); // the last 9, then 127 of the alternating bytes
+    packed.insert(packed.end(), alpha.begin() + 280, alpha.begin() + 408);
+    packed.push_back(12);
+    packed.insert(packed.end(), alpha.begin() + 408, alpha.begin() + 421);
+    run(2, 1);
+
+    Doc d;
+    d.width = d.height = 4;
+    d.merged = Gradient(4, 4);
+    const int w = static_cast<int>(alpha.size());
+    Pixels px(4u * w, 0);
+    for (int x = 0; x < w; ++x)
+        px[4u * x + 3] = alpha[static_cast<std::size_t>(x)];
+    d.layers.push_back({Record(0, {0, 0, w, 1}, "row", 1, 255), px});
+    pelo::test::TempDir dir;
+    ASSERT_EQ(Write(dir.file("row.psd"), d), 0);
+    // The transparency channel: run-length, one row count, the packets.
+    Pixels channel = {0, 1, static_cast<std::uint8_t>(packed.size() >> 8),
+                      static_cast<std::uint8_t>(packed.size())};
+    channel.insert(channel.end(), packed.begin(), packed.end());
+    const Pixels file = pelo::test::ReadFileBytes(dir.file("row.psd"));
+    EXPECT_NE(std::search(file.begin(), file.end(), channel.begin(), channel.end()), file.end());
+}
+
 TEST(PsdWriter, TransparentMergedColoursRoundTrip) {
     pelo::test::TempDir dir;
     Doc d;
@@ -212,6 +260,46 @@ TEST(PsdWriter, FailuresLeaveNoFile) {
         ++entries;
     EXPECT_EQ(entries, 0u);
     EXPECT_EQ(TlPsdSave_Open(path.c_str(), 999, TLPSD_SAVE_OPTION_DEFAULTS), TLPSD_E_ARGUMENT);
+}
+
+TEST(PsdWriter, GroupRecordsRoundTripAndMustBalance) {
+    // Bottom first: a layer, the end of "outer", a layer shown itself inside
+    // the hidden "inner" (start, then end below it), and outer's start.
+    Doc d = SampleDoc();
+    d.layers.resize(2);
+    auto group = [](int section, const char* name, int visible, const char* blend = "norm") {
+        TestLayer l{Record(0, {0, 0, 0, 0}, name, visible, 255, blend), {}};
+        l.info.section = section;
+        return l;
+    };
+    d.layers.insert(d.layers.begin() + 1, group(TLPSD_SECTION_GROUP_END, "</Layer group>", 1));
+    d.layers.insert(d.layers.begin() + 2, group(TLPSD_SECTION_GROUP_END, "</Layer group>", 2));
+    d.layers[3].info.visible = 2;
+    d.layers.push_back(group(TLPSD_SECTION_CLOSED_GROUP, "inner", 0, "pass"));
+    d.layers.push_back(group(TLPSD_SECTION_OPEN_GROUP, "å¤ outer", 1));
+    pelo::test::TempDir dir;
+    ASSERT_EQ(Write(dir.file("groups.psd"), d), 0);
+    int rc = -1;
+    const Doc back = Read(dir.file("groups.psd"), &rc, TLPSD_LOAD_GROUP_RECORDS);
+    ASSERT_EQ(rc, 0);
+    ASSERT_EQ(back.layers.size(), d.layers.size());
+    for (std::size_t i = 0; i < d.layers.size(); ++i) {
+        const TlPsdLayerInfo& got = back.layers[i].info;
+        const TlPsdLayerInfo& want = d.layers[i].info;
+        EXPECT_EQ(got.section, want.section) << i;
+        EXPECT_STREQ(got.name, want.name) << i;
+        EXPECT_EQ(got.visible, want.visible) << i;
+    }
+    EXPECT_STREQ(back.layers[4].info.blendMode, "pass");
+    ExpectSamePicture(back.layers[3].pixels, d.layers[3].pixels, "layer in the group");
+
+    // A start without its end, an end without its start: refused, no file.
+    for (const int section : {TLPSD_SECTION_OPEN_GROUP, TLPSD_SECTION_GROUP_END}) {
+        Doc bad = SampleDoc();
+        bad.layers.push_back(group(section, "alone", 1));
+        EXPECT_EQ(Write(dir.file("bad.psd"), bad), TLPSD_E_ARGUMENT) << section;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("bad.psd")));
+    }
 }
 
 TEST(PsdWriter, LongestPossibleNameIsWritten) {
