@@ -70,11 +70,22 @@ bool ReadHeader(png_structp png, png_infop info) {
     return true;
 }
 
-// Blue, green, red, alpha; a filler 255 after RGB. The number of passes.
-int SetUpRows(png_structp png, png_infop info, bool filler) {
+// Blue, green, red, alpha, 8 bits each, whatever the stored type of 8 bits
+// or fewer: palette and grey expanded, tRNS made alpha, a filler 255 where
+// there is no alpha. All of these are exact. The number of passes.
+int SetUpRows(png_structp png, png_infop info) {
     if (setjmp(png_jmpbuf(png))) return 0;
+    const int colour = png_get_color_type(png, info);
+    const bool transparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+    if (colour == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+    if (colour == PNG_COLOR_TYPE_GRAY && png_get_bit_depth(png, info) < 8)
+        png_set_expand_gray_1_2_4_to_8(png);
+    if (transparency) png_set_tRNS_to_alpha(png);
+    if (colour == PNG_COLOR_TYPE_GRAY || colour == PNG_COLOR_TYPE_GRAY_ALPHA)
+        png_set_gray_to_rgb(png);
+    if (!transparency && (colour & PNG_COLOR_MASK_ALPHA) == 0)
+        png_set_filler(png, 0xff, PNG_FILLER_AFTER);
     png_set_bgr(png);
-    if (filler) png_set_filler(png, 0xff, PNG_FILLER_AFTER);
     const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     return passes;
@@ -111,14 +122,12 @@ PngDecode DecodePng(const std::uint8_t* data, std::size_t size, ImagePtr& pictur
     int depth = 0, colour = 0;
     png_get_IHDR(read.png(), read.info(), &width, &height, &depth, &colour, nullptr, nullptr,
                  nullptr);
-    const bool rgb =
-        colour == PNG_COLOR_TYPE_RGB && png_get_valid(read.png(), read.info(), PNG_INFO_tRNS) == 0;
-    if (depth != 8 || (!rgb && colour != PNG_COLOR_TYPE_RGB_ALPHA)) return PngDecode::NotHandled;
+    if (depth > 8) return PngDecode::NotHandled; // 16 bits: Qt's scaling to 8 bits
     if (std::string problem = AdmitPicture(width, height); !problem.empty()) {
         error = std::move(problem);
         return PngDecode::Failed;
     }
-    const int passes = SetUpRows(read.png(), read.info(), rgb);
+    const int passes = SetUpRows(read.png(), read.info());
     if (passes < 1 || png_get_rowbytes(read.png(), read.info()) != 4 * std::size_t{width}) {
         error = std::string("cannot decode: ") + said.error;
         return PngDecode::Failed;

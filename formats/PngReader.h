@@ -12,9 +12,10 @@ namespace pelo::codec {
 
 enum class PngDecode { Decoded, NotHandled, Failed };
 
-// 8-bit RGB (without a transparent colour) and 8-bit RGBA, interlaced or
-// not, into a new picture: blue, green, red, straight alpha (255 for RGB),
-// the bytes Qt's decoder gives for them. NotHandled, before any pixel is
+// Every type of 8 bits or fewer per sample (palette, grey, grey and alpha,
+// RGB, RGBA, with or without a transparent colour), interlaced or not, into
+// a new picture: blue, green, red, straight alpha (255 where the file has
+// none), the bytes Qt's decoder gives for them. NotHandled, before any pixel is
 // allocated, for other layouts and for headers libpng refuses, which are left
 // to Qt's decoder. Failed with error set for a refused size, memory or damaged
 // data. libpng's warnings are appended to warnings.

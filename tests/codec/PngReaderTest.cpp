@@ -4,6 +4,7 @@
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 
+#include <QImage>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -73,6 +74,33 @@ TEST(PngReader, EightBitLayoutsArriveExactlyInThePicture) {
         ASSERT_EQ(picture->width, kWidth);
         ASSERT_EQ(picture->height, kHeight);
         EXPECT_EQ(PictureRgba(*picture), rgba) << layout.name;
+    }
+}
+
+TEST(PngReader, PaletteAndGreyTypesGiveQtsPixels) {
+    TempDir dir;
+    const struct {
+        const char* name;
+        const char* options;
+        bool opaque;
+    } types[] = {{"palette-alpha.png", "-colors 40 PNG8:", false},
+                 {"palette.png", "-colors 7 PNG8:", true},
+                 {"grey1.png", "-colorspace Gray -depth 1 PNG:", true},
+                 {"grey4-interlaced.png", "-interlace PNG -colorspace Gray -depth 4 PNG:", true},
+                 {"grey.png", "-colorspace Gray PNG:", true},
+                 {"grey-alpha.png", "-colorspace Gray -type GrayscaleAlpha PNG:", false},
+                 {"rgb-key.png", "-transparent 'rgb(0,0,255)' PNG24:", true}};
+    for (const auto& type : types) {
+        const std::string path = WritePng(dir, Pattern(type.opaque), type.name, type.options);
+        const QImage qt =
+            QImage(QString::fromStdString(path)).convertToFormat(QImage::Format_ARGB32);
+        ASSERT_FALSE(qt.isNull()) << type.name;
+        std::string error;
+        const ImagePtr picture = LoadCodecPicture(path, CodecDrawing::Raster, &error);
+        ASSERT_TRUE(picture) << type.name << ": " << error;
+        for (int y = 0; y < kHeight; ++y)
+            ASSERT_EQ(std::memcmp(picture->pixel(0, y), qt.constScanLine(y), 4 * kWidth), 0)
+                << type.name << " row " << y;
     }
 }
 

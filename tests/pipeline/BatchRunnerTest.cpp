@@ -118,8 +118,8 @@ TEST(BatchRun, APictureThatCannotBeSmoothedIsNotWritten) {
     if (child == 0) {
         mallopt(M_MMAP_THRESHOLD, 1 << 20); // freed pictures leave the address space
         ConversionSession session;
-        // The block stays from this load; what is left is room for one more
-        // 16 MiB picture (the decode, then the image) but not for the passes.
+        // A first load maps what a load needs besides the picture; what is
+        // left is room for one more 16 MiB picture but not for the passes.
         (void)session.LoadImageFile(dir.file("big.png"));
         long pages = 0, resident = 0;
         if (FILE* f = std::fopen("/proc/self/statm", "r")) {

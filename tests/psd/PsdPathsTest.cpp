@@ -318,7 +318,7 @@ TEST_F(PsdPaths, BatchLayeredRunKeepsTheGroupTree) {
     ASSERT_EQ(pelo::test::RunCommand("node '" + psdtool::kTool + "' make '" + made + "'"), 0);
     std::filesystem::remove(made + "/soft.psd");
     const std::string outDir = dir.file("out");
-    ASSERT_EQ(RunBatch("--from psd --to psd " + Quoted(made) + " " + Quoted(outDir)), 0);
+    ASSERT_EQ(RunBatch("--from psd --to PSD " + Quoted(made) + " " + Quoted(outDir)), 0);
     auto tree = [](const std::string& psd) {
         return psdtool::Capture("node '" + psdtool::kTool + "' tree " + Quoted(psd));
     };
