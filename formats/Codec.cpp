@@ -37,13 +37,17 @@ struct Encoder {
     const char* qtFormat;
     EncoderKind kind;
     bool takesQuality = false; // EncodeOptions::quality applies
+    bool keepsAlpha = false;   // the file keeps the picture's alpha
 };
 
 // The encoders in the order the save walks them.
 constexpr Encoder kEncoders[] = {
-    {"*.BMP;*.DIB", "bmp", EncoderKind::Qt}, {"*.JPG;*.JPEG", "jpeg", EncoderKind::Qt, true},
-    {"*.GIF", nullptr, EncoderKind::Gif},    {"*.TIF;*.TIFF", nullptr, EncoderKind::Tiff},
-    {"*.PNG", nullptr, EncoderKind::Png},    {"*.WEBP", "webp", EncoderKind::Qt, true},
+    {"*.BMP;*.DIB", "bmp", EncoderKind::Qt},
+    {"*.JPG;*.JPEG", "jpeg", EncoderKind::Qt, true},
+    {"*.GIF", nullptr, EncoderKind::Gif, false, true},
+    {"*.TIF;*.TIFF", nullptr, EncoderKind::Tiff, false, true},
+    {"*.PNG", nullptr, EncoderKind::Png, false, true},
+    {"*.WEBP", "webp", EncoderKind::Qt, true, true},
     {"*.PPM", "ppm", EncoderKind::Qt},
 };
 
@@ -419,6 +423,11 @@ bool LoadCodecImage(const std::string& path, PackedDibPtr& block, CodecDrawing d
 bool IsPngPath(const std::string& path) {
     const Encoder* encoder = FindEncoder(PathExtension(path));
     return encoder && encoder->kind == EncoderKind::Png;
+}
+
+bool CodecDropsAlpha(const std::string& path) {
+    const Encoder* encoder = FindEncoder(PathExtension(path));
+    return encoder && !encoder->keepsAlpha;
 }
 
 int SaveCodecImage(const std::string& path, const PackedDib& block, const EncodeOptions& options,

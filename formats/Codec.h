@@ -62,6 +62,10 @@ int SaveCodecImage(const std::string& path, const PackedDib& block,
 // writes through WritePng without the block.
 bool IsPngPath(const std::string& path);
 
+// True when path's extension picks an encoder whose files hold no alpha
+// (GIF holds it as transparent below 128).
+bool CodecDropsAlpha(const std::string& path);
+
 // The extension of the last path component, dot included ("" when none).
 std::string PathExtension(const std::string& path);
 

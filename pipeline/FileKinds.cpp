@@ -1,6 +1,7 @@
 #include "pipeline/FileKinds.h"
 
 #include "base/TextCase.h"
+#include "formats/Codec.h"
 
 #include <array>
 
@@ -25,6 +26,8 @@ constexpr std::array kKinds = {
     FileKind{".BMP", S::LowerOrUpper, false, L::Codec, false, W::Codec, true, false},
     FileKind{".RLE", S::LowerOrUpper, false, L::Codec, false, W::Codec, true, false},
     FileKind{".DIB", S::LowerOrUpper, false, L::Codec, false, W::Codec, true, false},
+    FileKind{".WEBP", S::LowerOrUpper, false, L::Codec, false, W::Codec, false, true},
+    FileKind{".GIF", S::LowerOrUpper, false, L::Codec, false, W::Codec, false, true},
 };
 
 // The first occurrence of text lies after the name's first character.
@@ -74,7 +77,10 @@ bool IsAlphaInput(std::string_view path) {
 bool IsAlphaOutput(std::string_view path) {
     const std::string_view name = FileName(path);
     for (const FileKind& kind : kKinds)
-        if (kind.alphaOut && AnyCase(name, kind.text)) return true;
+        if (kind.alphaOut && AnyCase(name, kind.text))
+            // A name that only holds the text ("a.png.jpg") must not hand an
+            // unflattened picture to an encoder that drops alpha.
+            return WriterFor(path) != W::Codec || !CodecDropsAlpha(std::string(path));
     return false;
 }
 
