@@ -21,6 +21,7 @@ public:
     PackedDibPtr block; // filled and grown by the ERI and codec loaders and the codec save
     PsdState psd;
     MessageSink* sink = nullptr; // what the desktop shows in a message box; may be null
+    unsigned pictureThreads = 1; // threads that smooth one picture (same bytes for any count)
 
     // Why the last file failed (ok when it went through).
     Status failure;
