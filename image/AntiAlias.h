@@ -8,8 +8,10 @@
 namespace pelo {
 
 // 0 on success, kImageNoWorkArea (-6) when a work area could not be
-// allocated (the image is then left as it was before that pass).
+// allocated (the image is then left as it was before that pass). Each pass
+// splits the picture across up to `threads` threads; the bytes are the same
+// for any count.
 int AntiAliasImage(ImageBuffer& image, const ConversionSettings& settings, bool alphaPass,
-                   bool colourPass = true);
+                   bool colourPass = true, unsigned threads = 1);
 
 } // namespace pelo

@@ -1,102 +1,33 @@
 #include "image/ColourSmoother.h"
 
-#include <cstring>
+#include "image/ColourStep.h"
 
 namespace pelo {
 
-namespace {
-
-inline std::size_t Slot(std::uint64_t tag, int bits) {
-    return static_cast<std::size_t>((tag * 0x9E3779B97F4A7C15ull) >> (64 - bits));
-}
-
-} // namespace
-
-int ColourSmoother::Run(const ImageView& view, const AntiAliasParams& params) {
-    baseWeight_ = kBaseWeight;
-    StepWorkArea work;
-    if (!view.pixels || !work.Allocate(view)) return status_ = view.pixels ? kImageNoWorkArea : 0;
-
-    f_ = params.detectThreshold;
-    if (f_ <= 0) return status_ = work.Free();
-
-    static_cast<ColourCorrection&>(settings_) = params;
-    settings_.detectThreshold = f_;
-    // Gamma 0 has no usable inverse; it is treated like a negative one, and
-    // so is a gamma that is not a number.
-    settings_.gamma = params.gamma > 0.0 ? params.gamma : 0.7;
-
+int ColourSmoother::Run(const ImageView& view, const AntiAliasParams& params, unsigned threads) {
+    if (!view.pixels) return status_ = 0;
+    // The pass is refused for pictures past the memory limit, as it always
+    // was, whatever the threshold.
+    if (!CheckedImageBytes(view.width, view.height, 4)) {
+        ReportNoWorkArea();
+        return status_ = kImageNoWorkArea;
+    }
+    const int f = params.detectThreshold;
     StepArea area;
     // Above 255 every sample is in class 0: no block can show a step.
-    if (f_ <= 255 && StepWorkArea::AreaOf(view, params, area)) {
-        if (!work.AllocateKeys()) return status_ = kImageNoWorkArea;
-        mixes_.reset(new (std::nothrow) MixEntry[std::size_t{1} << kMixBits]);
-        terms_.reset(new (std::nothrow) TermsEntry[std::size_t{1} << kTermsBits]);
-        if (!mixes_ || !terms_) {
-            std::fputs("作業領域の確保に失敗しました\n", stderr);
-            return status_ = kImageNoWorkArea;
-        }
-        shift_ = PowerOfTwoShift(f_);
-        mask_ = shift_ >= 0 ? 0x010101u * (0xFFu >> shift_) : 0;
-        FillClassTable(classes_[0], f_, 0);
-        FillClassTable(classes_[1], f_, 8);
-        FillClassTable(classes_[2], f_, 16);
-        if (!work.Scan(*this, view, area)) return status_ = kImageNoWorkArea;
-        work.CopyBack(view.pixels);
-        mixes_.reset();
-        terms_.reset();
+    if (f <= 0 || f > 255 || !StepAreaOf(view, params, area)) return status_ = 0;
+
+    ColourBlendSettings settings;
+    static_cast<ColourCorrection&>(settings) = params;
+    settings.detectThreshold = f;
+    // Gamma 0 has no usable inverse; it is treated like a negative one, and
+    // so is a gamma that is not a number.
+    settings.gamma = params.gamma > 0.0 ? params.gamma : 0.7;
+    if (!ScanInBands<ColourStep>(view, area, threads, [&] { return ColourStep(settings); })) {
+        ReportNoWorkArea();
+        return status_ = kImageNoWorkArea;
     }
-    return status_ = work.Free();
-}
-
-void ColourSmoother::KeyRow(const std::uint8_t* row, std::uint32_t* keys, int n) const {
-    if (shift_ >= 0) {
-        const int shift = shift_;
-        const std::uint32_t mask = mask_;
-        for (int i = 0; i < n; ++i) {
-            std::uint32_t word;
-            std::memcpy(&word, row + 4 * i, 4);
-            keys[i] = (word >> shift) & mask;
-        }
-        return;
-    }
-    const std::uint32_t* c0 = classes_[0];
-    const std::uint32_t* c1 = classes_[1];
-    const std::uint32_t* c2 = classes_[2];
-    for (int i = 0; i < n; ++i, row += 4)
-        keys[i] = c0[row[0]] | c1[row[1]] | c2[row[2]];
-}
-
-const ColourTerms& ColourSmoother::Terms(std::uint32_t colour) {
-    const std::uint32_t tag = colour | 1u << 24;
-    TermsEntry& e = terms_[Slot(tag, kTermsBits)];
-    if (e.tag != tag) {
-        e.tag = tag;
-        e.terms =
-            MakeColourTerms(static_cast<int>(colour >> 16), static_cast<int>((colour >> 8) & 255),
-                            static_cast<int>(colour & 255), settings_);
-    }
-    return e.terms;
-}
-
-bool ColourSmoother::BlendOutsideWeights(const std::uint8_t* s, const std::uint8_t* t,
-                                         std::uint8_t* dst, int w) {
-    std::uint8_t out[4] = {t[0], t[1], t[2], t[3]};
-    if (!BlendColour(s, t, out, w, settings_)) return false;
-    std::memcpy(dst, out, 4);
-    return true;
-}
-
-std::uint32_t ColourSmoother::Mix(MixEntry& e, std::uint64_t tag, std::uint32_t sc,
-                                  std::uint32_t tc, int w) {
-    // Copy the source terms: the second lookup may evict the first.
-    const ColourTerms st = Terms(sc);
-    const ColourTerms& tt = Terms(tc);
-    std::uint8_t out[3];
-    MixColour(st, tt, w, settings_.gamma, out);
-    e.tag = tag;
-    e.bgr = std::uint32_t{out[0]} | std::uint32_t{out[1]} << 8 | std::uint32_t{out[2]} << 16;
-    return e.bgr;
+    return status_ = 0;
 }
 
 } // namespace pelo

@@ -1,84 +1,20 @@
 // The colour pass: steps where red, green and blue classes differ, blended
-// with BlendColour. Alpha is left as it was.
+// with the colour mix (ColourStep). Alpha is left as it was.
 #pragma once
 
 #include "image/ImageView.h"
-#include "image/PixelBlend.h"
-#include "image/StepSmoother.h"
-
-#include <cstdint>
-#include <cstring>
-#include <memory>
 
 namespace pelo {
 
 class ColourSmoother {
 public:
-    // 0, or kImageNoWorkArea (-6) with the picture unchanged.
-    int Run(const ImageView& view, const AntiAliasParams& params);
+    // 0, or kImageNoWorkArea (-6) with the picture unchanged. The same bytes
+    // for any number of threads.
+    int Run(const ImageView& view, const AntiAliasParams& params, unsigned threads = 1);
     int status() const { return status_; }
 
 private:
-    template <class> friend class StepSmoother;
-
-    // Equal keys <=> equal red, green and blue classes. For F a power of two
-    // the classes are the bytes shifted right, packed in place.
-    std::uint32_t Key(const std::uint8_t* p) const {
-        if (shift_ >= 0) {
-            std::uint32_t word;
-            std::memcpy(&word, p, 4);
-            return (word >> shift_) & mask_;
-        }
-        return classes_[0][p[0]] | classes_[1][p[1]] | classes_[2][p[2]];
-    }
-    void KeyRow(const std::uint8_t* row, std::uint32_t* keys, int n) const;
-    static std::uint32_t ColourOf(const std::uint8_t* p) {
-        std::uint32_t word;
-        std::memcpy(&word, p, 4);
-        return word & 0x00FFFFFFu;
-    }
-
-    // Results of earlier mixes of the same colours and weight; BlendColour is
-    // a pure function of them, so a hit gives the very bytes a mix would.
-    struct MixEntry {
-        std::uint64_t tag = 0; // 0: empty
-        std::uint32_t bgr = 0;
-    };
-    static constexpr int kMixBits = 12;
-
-    bool Blend(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w) {
-        if (w <= 0 || w >= 256) return BlendOutsideWeights(s, t, dst, w);
-        const std::uint32_t sc = ColourOf(s);
-        const std::uint32_t tc = ColourOf(t);
-        const std::uint64_t tag = std::uint64_t{1} << 63 | std::uint64_t{sc} << 32 |
-                                  std::uint64_t{tc} << 8 | static_cast<std::uint64_t>(w);
-        MixEntry& e = mixes_[(tag * 0x9E3779B97F4A7C15ull) >> (64 - kMixBits)];
-        const std::uint32_t bgr = e.tag == tag ? e.bgr : Mix(e, tag, sc, tc, w);
-        const std::uint32_t pixel = bgr | std::uint32_t{t[3]} << 24; // alpha stays
-        std::memcpy(dst, &pixel, 4);
-        return true;
-    }
-    [[gnu::noinline]] std::uint32_t Mix(MixEntry& e, std::uint64_t tag, std::uint32_t sc,
-                                        std::uint32_t tc, int w);
-    bool BlendOutsideWeights(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst,
-                             int w);
-    const ColourTerms& Terms(std::uint32_t colour);
-
-    struct TermsEntry {
-        std::uint32_t tag = 0; // colour | 1 << 24, 0: empty
-        ColourTerms terms;
-    };
-    static constexpr int kTermsBits = 10;
-
     int status_ = 0;
-    int baseWeight_ = kBaseWeight;
-    int f_ = 0;
-    ColourBlendSettings settings_;
-    int shift_ = -1; // log2 F when F is a power of two
-    std::uint32_t mask_ = 0;
-    std::uint32_t classes_[3][256] = {};
-    std::unique_ptr<MixEntry[]> mixes_;
-    std::unique_ptr<TermsEntry[]> terms_;
 };
 
 } // namespace pelo

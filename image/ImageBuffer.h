@@ -82,8 +82,10 @@ void CopyAlphaRect(const ImageBuffer& source, ImageBuffer& destination, int sour
 
 // Spreads the colours of non-transparent pixels into neighbouring
 // fully transparent ones (reach - 1 before a run, reach after it). Alpha is
-// unchanged. kImageNoWorkArea when the spread buffer cannot be made.
-int ExtendEdgeColours(ImageBuffer& image, int reach);
+// unchanged. kImageNoWorkArea when the spread buffer cannot be made. The
+// picture is split across up to `threads` threads; the same bytes for any
+// count.
+int ExtendEdgeColours(ImageBuffer& image, int reach, unsigned threads = 1);
 
 // The diagnostic text of the last refused AllocIpl on this thread
 // (composed, never shown).

@@ -5,9 +5,9 @@
 // the straight stretches of the edge are measured up, down, left and right
 // from it, and the matched pixel is faded into the cells across the edge
 // over half of each stretch. All reads see the picture as it was before the
-// pass; all writes go to the work area, so only the order of the writes
-// matters (blocks in scan order, falling diagonal before rising, directions
-// up, down, left, right, each from the block outwards).
+// pass; all writes are logged and stored after the scan, so only the order
+// of the writes matters (blocks in scan order, falling diagonal before
+// rising, directions up, down, left, right, each from the block outwards).
 //
 // A pass supplies its class key and its blend:
 //   struct Pass {
@@ -18,10 +18,16 @@
 //     bool Blend(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w);
 //   };
 // Blend is only called for cells whose key differs from the source's. The
-// work area is not filled beforehand: only the cells a blend wrote hold
-// anything, and their indices are listed (with repeats) in the order of the
-// writes, so copying them back gives the picture as if the whole work area
-// had started as a copy of it.
+// blended pixels are logged with their cells in the order of the writes;
+// storing them in that order once the scan is over gives the picture as if
+// every write had gone to a copy of it.
+//
+// A picture may be scanned in bands of block rows, one thread per band: the
+// scan of a band reads rows of other bands but writes only its own log. Each
+// band's log keeps the cells of the band's own rows apart from the others;
+// the cells of band k then take, in order, the other-row writes of bands
+// before k, band k's own writes, the other-row writes of bands after k: the
+// order a scan of the whole picture would have written them in.
 #pragma once
 
 #include <bit>
@@ -40,7 +46,8 @@
 #include "image/Allocation.h"
 #include "image/ImageBuffer.h"
 #include "image/ImageView.h"
-#include "image/WorkMemory.h"
+#include "image/ParallelBands.h"
+#include "image/WriteLog.h"
 
 namespace pelo {
 
@@ -50,54 +57,89 @@ struct StepArea {
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
 };
 
+// A blended pixel for a cell of the band's own rows, as an offset from the
+// band's first pixel, and for a cell of any other row.
+struct NearWrite {
+    std::uint32_t offset;
+    std::uint32_t pixel;
+};
+struct FarWrite {
+    std::size_t index;
+    std::uint32_t pixel;
+};
+
+// The writes of one band's scan, each list in the order of the writes.
+struct BandWrites {
+    RowBand rows; // the band's own rows
+    WriteLog<NearWrite> near;
+    std::vector<FarWrite> far;
+};
+
 template <class Pass> class StepSmoother {
 public:
-    // keysA and keysB hold width entries each (the class keys of two rows).
-    StepSmoother(Pass& pass, const std::uint8_t* source, std::uint8_t* destination, int width,
-                 const StepArea& area, std::uint32_t* keysA, std::uint32_t* keysB,
-                 std::vector<std::size_t>& written)
-        : pass_(pass), src_(source), dst_(destination), stride_(static_cast<std::size_t>(width)),
-          area_(area), top_(keysA), bottom_(keysB), written_(written) {}
+    // The class keys of the last kKeyRows rows read, kKeyRows * width entries.
+    static constexpr int kKeyRows = 8;
 
-    void Run() {
+    StepSmoother(Pass& pass, const std::uint8_t* source, int width, const StepArea& area,
+                 std::uint32_t* keyRows, BandWrites& writes)
+        : pass_(pass), src_(source), stride_(static_cast<std::size_t>(width)), area_(area),
+          keyRows_(keyRows), writes_(writes),
+          nearFirst_(static_cast<std::size_t>(writes.rows.y0) * stride_) {}
+
+    // The blocks whose top row is in [yBegin, yEnd), a part of [y0, y1).
+    // Keys are taken a few rows ahead of the blocks, so that the rows the
+    // downward runs and blends read are already in the cache.
+    void Run(int yBegin, int yEnd) {
         const int x0 = area_.x0, x1 = area_.x1;
-        if (area_.y1 <= area_.y0 || x1 <= x0) return;
-        const int count = x1 - x0 + 1;
-        pass_.KeyRow(Pixel(x0, area_.y0), top_ + x0, count);
-        for (int y = area_.y0; y < area_.y1; ++y) {
-            pass_.KeyRow(Pixel(x0, y + 1), bottom_ + x0, count);
+        if (yEnd <= yBegin || x1 <= x0) return;
+        keysFrom_ = yBegin;
+        keysTo_ = yBegin - 1;
+        for (int y = yBegin; y < yEnd; ++y) {
+            const int ahead = y + kAhead < area_.y1 ? y + kAhead : area_.y1;
+            while (keysTo_ < ahead) {
+                ++keysTo_;
+                pass_.KeyRow(Pixel(x0, keysTo_), KeysOf(keysTo_) + x0, x1 - x0 + 1);
+            }
+            if (keysTo_ - keysFrom_ >= kKeyRows) keysFrom_ = keysTo_ - kKeyRows + 1;
             y_ = y;
+            top_ = KeysOf(y);
+            bottom_ = KeysOf(y + 1);
             for (int x = NextStep(top_, bottom_, x0, x1); x < x1;
                  x = NextStep(top_, bottom_, x + 1, x1))
                 Block(x);
-            std::swap(top_, bottom_);
         }
     }
 
 private:
-    // First x in [x, x1) whose block is not uniform, or x1. Most blocks of a
-    // picture are uniform; they are passed four at a time.
+    // First x in [x, x1) whose block has a matching diagonal without being
+    // uniform, or x1; no other block is treated. Most blocks of a picture are
+    // passed over four at a time. A block whose two diagonals match and
+    // whose top row matches is uniform.
     static int NextStep(const std::uint32_t* top, const std::uint32_t* bottom, int x, int x1) {
 #if defined(__SSE2__)
         for (; x + 4 <= x1; x += 4) {
-            const __m128i t0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + x));
-            const __m128i t1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + x + 1));
-            const __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + x));
-            const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + x + 1));
-            const __m128i same =
-                _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi32(t0, t1), _mm_cmpeq_epi32(b0, b1)),
-                              _mm_cmpeq_epi32(t0, b0));
-            const int mask = _mm_movemask_ps(_mm_castsi128_ps(same));
-            if (mask != 0xF) return x + std::countr_one(static_cast<unsigned>(mask));
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + x));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + x + 1));
+            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + x));
+            const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + x + 1));
+            const __m128i ad = _mm_cmpeq_epi32(a, d);
+            const __m128i bc = _mm_cmpeq_epi32(b, c);
+            const __m128i uniform = _mm_and_si128(_mm_and_si128(ad, bc), _mm_cmpeq_epi32(a, b));
+            const __m128i step = _mm_andnot_si128(uniform, _mm_or_si128(ad, bc));
+            const int mask = _mm_movemask_ps(_mm_castsi128_ps(step));
+            if (mask != 0) return x + std::countr_zero(static_cast<unsigned>(mask));
         }
 #endif
-        for (; x < x1; ++x)
-            if (top[x] != top[x + 1] || bottom[x] != bottom[x + 1] || top[x] != bottom[x]) return x;
+        for (; x < x1; ++x) {
+            const std::uint32_t a = top[x], b = top[x + 1], c = bottom[x], d = bottom[x + 1];
+            if ((a == d || b == c) && !(a == d && b == c && a == b)) return x;
+        }
         return x1;
     }
 
-    // A block that is not uniform: treat whichever diagonals match.
-    [[gnu::noinline]] void Block(int x) {
+    // A block that is not uniform with a matching diagonal: treat whichever
+    // diagonals match.
+    void Block(int x) {
         const std::uint32_t a = top_[x], b = top_[x + 1], c = bottom_[x], d = bottom_[x + 1];
         if (a == d) {
             Falling(x);
@@ -107,12 +149,31 @@ private:
         }
     }
 
+    static constexpr int kAhead = 4; // rows below the block's top row with keys ready
+    static_assert(kAhead + 2 < kKeyRows);
+
+    std::uint32_t* KeysOf(int y) const {
+        return keyRows_ + static_cast<std::size_t>(y & (kKeyRows - 1)) * stride_;
+    }
+    // The key of any cell: from the key rows when they hold its row.
+    std::uint32_t KeyAt(int x, int y) const {
+        if (y >= keysFrom_ && y <= keysTo_) return KeysOf(y)[x];
+        return pass_.Key(Pixel(x, y));
+    }
+
     const std::uint8_t* Pixel(int x, int y) const {
         return src_ + 4 * (static_cast<std::size_t>(y) * stride_ + static_cast<std::size_t>(x));
     }
     void BlendInto(const std::uint8_t* m, int x, int y, int w) {
         const std::size_t i = static_cast<std::size_t>(y) * stride_ + static_cast<std::size_t>(x);
-        if (pass_.Blend(m, src_ + 4 * i, dst_ + 4 * i, w)) written_.push_back(i);
+        std::uint8_t out[4];
+        if (!pass_.Blend(m, src_ + 4 * i, out, w)) return;
+        std::uint32_t pixel;
+        std::memcpy(&pixel, out, 4);
+        if (y >= writes_.rows.y0 && y < writes_.rows.y1)
+            writes_.near.push_back(NearWrite{static_cast<std::uint32_t>(i - nearFirst_), pixel});
+        else
+            writes_.far.push_back(FarWrite{i, pixel});
     }
     // Keys of the block's two rows come from the row tables.
     std::uint32_t RowKey(int x, int y) const {
@@ -154,7 +215,7 @@ private:
         if (km == RowKey(px, y)) return;
         int n = 0;
         for (int r = y - 1; r >= area_.y0; --r) {
-            if (pass_.Key(Pixel(mx, r)) != km || pass_.Key(Pixel(px, r)) == km) break;
+            if (KeyAt(mx, r) != km || KeyAt(px, r) == km) break;
             ++n;
         }
         const std::uint8_t* m = Pixel(mx, y);
@@ -171,7 +232,7 @@ private:
         if (km == RowKey(px, y + 1)) return;
         int n = 0;
         for (int r = y + 2; r <= area_.y1; ++r) {
-            if (pass_.Key(Pixel(mx, r)) != km || pass_.Key(Pixel(px, r)) == km) break;
+            if (KeyAt(mx, r) != km || KeyAt(px, r) == km) break;
             ++n;
         }
         const std::uint8_t* m = Pixel(mx, y + 1);
@@ -210,111 +271,83 @@ private:
 
     Pass& pass_;
     const std::uint8_t* src_;
-    std::uint8_t* dst_;
     std::size_t stride_;
     StepArea area_;
-    std::uint32_t* top_;    // keys of row y_
-    std::uint32_t* bottom_; // keys of row y_ + 1
-    std::vector<std::size_t>& written_;
+    std::uint32_t* keyRows_;
+    std::uint32_t* top_ = nullptr;    // keys of row y_
+    std::uint32_t* bottom_ = nullptr; // keys of row y_ + 1
+    int keysFrom_ = 0;                // rows with keys ready
+    int keysTo_ = -1;
+    BandWrites& writes_;
+    std::size_t nearFirst_; // index of the band's first pixel
     int y_ = 0;
 };
 
-// What both passes share around the scan: the work area holding the result
-// until it is copied back, the two row-key tables and the list of written
-// cells.
-class StepWorkArea {
-public:
-    // A work area of the view's size, contents undefined. False (with the
-    // diagnostic on stderr) when it cannot be allocated.
-    bool Allocate(const ImageView& view) {
-        const auto bytes = CheckedImageBytes(view.width, view.height, 4);
-        if (bytes) buffer_ = AllocateWorkMemory(*bytes);
-        if (!buffer_) return Fail();
-        bytes_ = *bytes;
-        width_ = view.width;
-        height_ = view.height;
-        return true;
-    }
+// The band's writes stored into the picture: the cells of its own rows in
+// the order the whole scan would have written them.
+inline void StoreBandWrites(std::uint8_t* pixels, std::size_t width,
+                            const std::vector<BandWrites>& all, std::size_t band) {
+    const BandWrites& own = all[band];
+    const std::size_t first = static_cast<std::size_t>(own.rows.y0) * width;
+    const std::size_t end = static_cast<std::size_t>(own.rows.y1) * width;
+    auto storeFar = [&](const BandWrites& from) {
+        for (const FarWrite& w : from.far)
+            if (w.index >= first && w.index < end) std::memcpy(pixels + 4 * w.index, &w.pixel, 4);
+    };
+    for (std::size_t j = 0; j < band; ++j)
+        storeFar(all[j]);
+    std::uint8_t* base = pixels + 4 * first;
+    own.near.ForEach(
+        [base](const NearWrite& w) { std::memcpy(base + 4 * std::size_t{w.offset}, &w.pixel, 4); });
+    for (std::size_t j = band + 1; j < all.size(); ++j)
+        storeFar(all[j]);
+}
 
-    // Row-key tables for the scan; only needed when the area has a block.
-    bool AllocateKeys() {
-        if (!CheckedImageBytes(width_, 2, 4)) return Fail();
-        const std::size_t n = static_cast<std::size_t>(width_);
-        keys_.reset(new (std::nothrow) std::uint32_t[2 * n]);
-        if (!keys_) return Fail();
-        try {
-            written.reserve(std::size_t{1} << 16);
-        } catch (const std::bad_alloc&) {
-            return Fail();
+// Scans the area in bands on up to `threads` threads, each band with its own
+// Pass from makePass(), then stores every write. The same bytes whatever the
+// thread count. False, with the picture untouched, when memory ran out.
+template <class Pass, class MakePass>
+bool ScanInBands(const ImageView& view, const StepArea& area, unsigned threads, MakePass makePass) {
+    constexpr int kKeyRows = StepSmoother<Pass>::kKeyRows;
+    if (!CheckedImageBytes(view.width, kKeyRows, 4)) return false;
+    std::vector<RowBand> bands;
+    std::vector<BandWrites> writes;
+    try {
+        bands = SplitIntoBands(view.width, area.y1 - area.y0 + 1, threads);
+        for (RowBand& b : bands) {
+            b.y0 += area.y0;
+            b.y1 += area.y0;
         }
-        return true;
-    }
-
-    // The scan with the list of written cells growing as it goes; false
-    // (diagnostic written, picture untouched) when the list cannot grow.
-    template <class Pass> bool Scan(Pass& pass, const ImageView& view, const StepArea& area) {
-        try {
-            StepSmoother<Pass> scan(pass, view.pixels, buffer_.get(), view.width, area, keysA(),
-                                    keysB(), written);
-            scan.Run();
-        } catch (const std::bad_alloc&) {
-            return Fail();
-        }
-        return true;
-    }
-
-    // -1 and a diagnostic when nothing was allocated.
-    int Free() {
-        if (!buffer_) {
-            std::fputs("確保されていないVGRAM領域を解放しようとした\n", stderr);
-            return -1;
-        }
-        buffer_.reset();
-        keys_.reset();
-        written = std::vector<std::size_t>();
-        return 0;
-    }
-
-    // The written cells back into the picture. Unwritten cells would have
-    // held the picture's own pixels, so they need no copy.
-    void CopyBack(std::uint8_t* picture) const {
-        const std::uint8_t* from = buffer_.get();
-        for (const std::size_t i : written)
-            std::memcpy(picture + 4 * i, from + 4 * i, 4);
-    }
-
-    std::uint8_t* pixels() const { return buffer_.get(); }
-    std::size_t bytes() const { return bytes_; }
-    std::uint32_t* keysA() const { return keys_.get(); }
-    std::uint32_t* keysB() const { return keys_.get() + static_cast<std::size_t>(width_); }
-
-    // The scan area of the parameters; false when it holds no 2 x 2 block.
-    static bool AreaOf(const ImageView& view, const AntiAliasParams& p, StepArea& area) {
-        area = StepArea{p.x0, p.y0, p.x1, p.y1};
-        if (area.x0 < 0 || area.y0 < 0 || area.x1 >= view.width || area.y1 >= view.height)
-            return false;
-        return area.x1 > area.x0 && area.y1 > area.y0;
-    }
-
-private:
-    bool Fail() {
-        buffer_.reset();
-        keys_.reset();
-        written = std::vector<std::size_t>();
-        std::fputs("作業領域の確保に失敗しました\n", stderr);
+        writes.resize(bands.size());
+        for (std::size_t i = 0; i < bands.size(); ++i)
+            writes[i].rows = bands[i];
+        RunTasks(threads, bands.size(), [&](std::size_t i) {
+            const std::size_t width = static_cast<std::size_t>(view.width);
+            const std::unique_ptr<std::uint32_t[]> keys(new std::uint32_t[kKeyRows * width]);
+            Pass pass = makePass();
+            StepSmoother<Pass> scan(pass, view.pixels, view.width, area, keys.get(), writes[i]);
+            scan.Run(bands[i].y0, bands[i].y1 < area.y1 ? bands[i].y1 : area.y1);
+        });
+    } catch (const std::bad_alloc&) {
         return false;
     }
+    RunTasks(threads, bands.size(), [&](std::size_t i) {
+        StoreBandWrites(view.pixels, static_cast<std::size_t>(view.width), writes, i);
+    });
+    return true;
+}
 
-public:
-    std::vector<std::size_t> written; // cells in the order of their writes
+// The scan area of the parameters; false when it holds no 2 x 2 block.
+inline bool StepAreaOf(const ImageView& view, const AntiAliasParams& p, StepArea& area) {
+    area = StepArea{p.x0, p.y0, p.x1, p.y1};
+    if (area.x0 < 0 || area.y0 < 0 || area.x1 >= view.width || area.y1 >= view.height) return false;
+    return area.x1 > area.x0 && area.y1 > area.y0;
+}
 
-private:
-    WorkMemory buffer_;
-    std::unique_ptr<std::uint32_t[]> keys_;
-    std::size_t bytes_ = 0;
-    int width_ = 0;
-    int height_ = 0;
-};
+// The diagnostic of a pass that could not have its work memory.
+inline void ReportNoWorkArea() {
+    std::fputs("作業領域の確保に失敗しました\n", stderr);
+}
 
 // log2 f for a power of two from 1 to 128, else -1.
 inline int PowerOfTwoShift(int f) {

@@ -112,6 +112,11 @@ BatchPlan PlanBatch(const std::vector<BatchEntry>& entries, bool inPlace) {
     return plan;
 }
 
+unsigned PictureThreads(unsigned jobs, std::size_t remaining) {
+    if (remaining == 0 || remaining >= jobs) return 1;
+    return std::max(1u, jobs / static_cast<unsigned>(remaining));
+}
+
 BatchSummary RunBatch(const std::vector<BatchEntry>& entries, const BatchOptions& options,
                       BatchObserver& observer) {
     BatchSummary summary;
@@ -151,6 +156,7 @@ BatchSummary RunBatch(const std::vector<BatchEntry>& entries, const BatchOptions
         session.sink = options.sink;
         session.BeginRun();
         for (std::size_t u; !stopped() && (u = next.fetch_add(1)) < units.size();) {
+            session.pictureThreads = PictureThreads(options.jobs, units.size() - u);
             for (std::size_t i : units[u]) {
                 if (stopped()) break;
                 {

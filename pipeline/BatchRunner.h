@@ -79,4 +79,9 @@ struct BatchSummary {
 BatchSummary RunBatch(const std::vector<BatchEntry>& entries, const BatchOptions& options,
                       BatchObserver& observer);
 
+// Threads for one picture when `remaining` units (the one starting
+// included) are left to start: files are split across the jobs first, and
+// only the last ones, fewer than the jobs, share the jobs between them.
+unsigned PictureThreads(unsigned jobs, std::size_t remaining);
+
 } // namespace pelo

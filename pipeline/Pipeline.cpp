@@ -84,7 +84,7 @@ bool ConversionSession::ProcessFile(const std::string& inputPath, const std::str
     currentImage = LoadImageFile(inputPath);
     if (!currentImage) return false;
     const PictureRoles roles{IsAlphaInput(inputPath), IsAlphaOutput(outputPath)};
-    if (SmoothPicture(*currentImage, settings, roles) != 0) {
+    if (SmoothPicture(*currentImage, settings, roles, pictureThreads) != 0) {
         // Saving the picture unsmoothed would pass it off as converted.
         const std::string size =
             std::to_string(currentImage->width) + " x " + std::to_string(currentImage->height);

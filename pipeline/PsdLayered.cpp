@@ -56,7 +56,7 @@ bool ConversionSession::ProcessLayeredPsd(const std::string& inputPath,
         currentImage = AllocIpl(w, h);
         if (!currentImage) return nullptr;
         std::memcpy(currentImage->imageData, pixels, currentImage->imageSize);
-        if (SmoothPicture(*currentImage, layerSettings, {true, true}) != 0) {
+        if (SmoothPicture(*currentImage, layerSettings, {true, true}, pictureThreads) != 0) {
             ReleaseIpl(currentImage);
             return nullptr;
         }

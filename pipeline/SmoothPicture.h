@@ -17,8 +17,10 @@ struct PictureRoles {
 // colours spread, the passes the settings and roles pick, and flattening
 // onto the background when the output keeps no alpha. 0 when done;
 // kImageNoWorkArea when a work area could not be had (the picture must then
-// not be written).
-int SmoothPicture(ImageBuffer& image, const ConversionSettings& settings, PictureRoles roles);
+// not be written). The steps split the picture across up to `threads`
+// threads; the bytes are the same for any count.
+int SmoothPicture(ImageBuffer& image, const ConversionSettings& settings, PictureRoles roles,
+                  unsigned threads = 1);
 
 // Whether the alpha pass runs for an input of this kind.
 bool AlphaPassRuns(const ResultOptions& options, bool alphaInput);

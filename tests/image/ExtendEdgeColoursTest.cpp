@@ -214,5 +214,43 @@ TEST(ExtendEdgeColours, SameAsPlainRowThenColumnSpreading) {
     }
 }
 
+// Stripes of columns on several threads: rows whose scan state at a stripe
+// border depends on the whole row (alternating pixels, no point to resume
+// from), long stretches and lone pixels across the borders.
+TEST(ExtendEdgeColours, StripesOnThreadsMatchThePlainSpreading) {
+    std::uint32_t state = 777;
+    auto next = [&] {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    };
+    const int w = 520, h = 24;
+    for (int round = 0; round < 4; ++round) {
+        std::vector<Px> px(static_cast<std::size_t>(w) * h);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const std::uint32_t v = next();
+                Px& p = px[static_cast<std::size_t>(y) * w + x];
+                p = Px{std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), 0};
+                bool solid = next() % 8 < unsigned(1 + round);
+                if (y % 6 == 1) solid = x % 2 == 0;          // no resume point in the row
+                if (y % 6 == 3) solid = x % 5 == 0;          // lone pixels, long gaps
+                if (y % 6 == 5) solid = (x / 3 + round) % 2; // runs of three
+                if (solid) p.a = std::uint8_t(1 + v % 255);
+            }
+        }
+        for (int reach : {1, 2, 3, 5}) {
+            const auto want = PlainSpread(w, h, px, reach);
+            for (unsigned threads : {1u, 2u, 3u, 7u}) {
+                auto img = FromPixels(w, h, px);
+                ASSERT_EQ(ExtendEdgeColours(*img, reach, threads), 0);
+                EXPECT_EQ(Pixels(*img), want)
+                    << "round " << round << " reach " << reach << " threads " << threads;
+            }
+        }
+    }
+}
+
 } // namespace
 } // namespace pelo
