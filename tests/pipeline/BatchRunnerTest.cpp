@@ -112,30 +112,41 @@ TEST(BatchRun, APictureThatCannotBeSmoothedIsNotWritten) {
     GTEST_SKIP() << "the sanitizer reserves more address space than the limit allows";
 #else
     TempDir dir;
-    WriteEdge(dir.file("big.png"), 2048); // 16 MiB a copy
+    // 16 MiB of pixels in rows so wide that the edge spread's row ring
+    // (2 MiB) is a mapping of its own, like the picture.
+    constexpr int kWidth = 65536, kHeight = 64;
+    {
+        auto image = test::SolidImage(kWidth, kHeight, 0, 0, 0, 0);
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < y * 1024; ++x)
+                image->pixel(x, y)[3] = 255;
+        PackedDib block;
+        ASSERT_TRUE(ConvertImageToDib(*image, block));
+        ASSERT_EQ(SaveCodecImage(dir.file("wide.png"), block), 0);
+    }
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         mallopt(M_MMAP_THRESHOLD, 1 << 20); // freed pictures leave the address space
         ConversionSession session;
-        // A first load maps what a load needs besides the picture; what is
-        // left is room for one more 16 MiB picture but not for the passes.
-        (void)session.LoadImageFile(dir.file("big.png"));
+        // A first load maps what a load needs besides the picture; the limit
+        // then leaves room for the picture and 1 MiB, not for the ring.
+        (void)session.LoadImageFile(dir.file("wide.png"));
         long pages = 0, resident = 0;
         if (FILE* f = std::fopen("/proc/self/statm", "r")) {
             if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) pages = 0;
             std::fclose(f);
         }
-        const rlimit limit{static_cast<rlim_t>(pages) * 4096 + (24 << 20),
-                           static_cast<rlim_t>(pages) * 4096 + (24 << 20)};
+        const rlim_t bytes = static_cast<rlim_t>(pages) * 4096 + (17 << 20);
+        const rlimit limit{bytes, bytes};
         ::setrlimit(RLIMIT_AS, &limit);
-        const bool ok = session.ProcessFile(dir.file("big.png"), dir.file("big.TGA"));
+        const bool ok = session.ProcessFile(dir.file("wide.png"), dir.file("wide.TGA"));
         ::_exit(!ok && session.failure.code == StatusCode::NotSmoothed ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_FALSE(fs::exists(dir.file("big.TGA")));
+    EXPECT_FALSE(fs::exists(dir.file("wide.TGA")));
 #endif
 }
 
