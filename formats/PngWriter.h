@@ -81,8 +81,10 @@ private:
 // filter for flat art and the least sum for smooth pictures.
 enum class PngFilter { None, Sub, Up, Average, Paeth, MinSum, ByFlatness };
 
-// The encoder's choices; WritePng uses the defaults. zlibStrategy is one of
-// zlib's Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE; ByFlatness
+// The encoder's choices; WritePng uses the defaults. Filtered pictures of
+// up to 128 MiB are deflated whole by libdeflate at level (which has no
+// strategies); larger ones stream through zlib at level with zlibStrategy,
+// one of Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE; ByFlatness
 // picks its own (the default one with no filter, Z_FILTERED with the least
 // sum).
 struct PngTuning {
