@@ -47,7 +47,7 @@ bool EnsureDirectory(const std::string& path) {
 
 int SaveImageFile(const ImageBuffer& image, const std::string& outputPath, SaveWriter writer,
                   PackedDibPtr& block, PsdState& psd, const EncodeOptions& options,
-                  std::string* reason) {
+                  std::string* reason, unsigned threads) {
     const auto slash = outputPath.rfind('/');
     const std::string folder =
         slash == std::string::npos ? std::string() : outputPath.substr(0, slash);
@@ -61,7 +61,7 @@ int SaveImageFile(const ImageBuffer& image, const std::string& outputPath, SaveW
         result = SavePsdSingleLayer(image, outputPath, psd, &why);
         break;
     case SaveWriter::Tga:
-        result = WriteTga(image, outputPath, true, &why);
+        result = WriteTga(image, outputPath, true, &why, static_cast<int>(threads));
         break;
     case SaveWriter::Codec:
         if (IsPngPath(outputPath)) {

@@ -31,11 +31,12 @@ bool EnsureDirectory(const std::string& path);
 // Writes image to outputPath with writer. block is the reusable block the
 // codec path fills (grown when too small; PNG is written from image
 // directly); psd is the PSD state the single-layer writer fills; options
-// steer the codec's encoders. 0 when the file was written, else a negative
+// steer the codec's encoders; threads pack bands of a TGA at once (the
+// bytes do not depend on it). 0 when the file was written, else a negative
 // result, and reason (when given) says why in words.
 int SaveImageFile(const ImageBuffer& image, const std::string& outputPath, SaveWriter writer,
                   PackedDibPtr& block, PsdState& psd, const EncodeOptions& options = {},
-                  std::string* reason = nullptr);
+                  std::string* reason = nullptr, unsigned threads = 1);
 
 // A short English text for a result of SaveImageFile.
 std::string SaveResultText(int result);

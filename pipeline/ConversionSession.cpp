@@ -24,7 +24,7 @@ int ConversionSession::AntiAlias(bool alphaPass) {
 int ConversionSession::SaveImageFile(const ImageBuffer& image, const std::string& outputPath) {
     std::string reason;
     const int result = pelo::SaveImageFile(image, outputPath, WriterFor(outputPath), block, psd,
-                                           settings.result.encode, &reason);
+                                           settings.result.encode, &reason, pictureThreads);
     if (result != kSaveOk) Fail(StatusCode::CannotWrite, reason + ": " + outputPath);
     return result;
 }

@@ -21,7 +21,8 @@ public:
     PackedDibPtr block; // emptied by each load; filled by the ERI loader and the codec save
     PsdState psd;
     MessageSink* sink = nullptr; // what the desktop shows in a message box; may be null
-    unsigned pictureThreads = 1; // threads that smooth one picture (same bytes for any count)
+    unsigned pictureThreads =
+        1; // threads that smooth and write one picture (same bytes for any count)
 
     // Why the last file failed (ok when it went through).
     Status failure;
