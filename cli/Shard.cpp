@@ -1,7 +1,6 @@
 #include "cli/Shard.h"
 
 #include <charconv>
-#include <map>
 #include <numeric>
 
 namespace pelo::cli {
@@ -38,26 +37,15 @@ std::uint64_t Fnv1a64(std::string_view bytes) {
 
 std::vector<unsigned> ShardsOf(const std::vector<BatchEntry>& entries,
                                const std::vector<std::string>& names, unsigned count) {
-    // Union by path; the root of a group is its first entry.
-    std::vector<std::size_t> parent(entries.size());
-    std::iota(parent.begin(), parent.end(), 0);
-    auto root = [&parent](std::size_t i) {
-        while (parent[i] != i)
-            i = parent[i] = parent[parent[i]];
-        return i;
-    };
-    std::map<std::string_view, std::size_t> owner;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        for (const std::string* path : {&entries[i].input, &entries[i].output}) {
-            const auto [it, fresh] = owner.emplace(*path, i);
-            if (fresh) continue;
-            const std::size_t a = root(it->second), b = root(i);
-            parent[std::max(a, b)] = std::min(a, b);
-        }
-    }
+    // Entries linked by a path go where the first of them goes.
+    std::vector<std::size_t> all(entries.size());
+    std::iota(all.begin(), all.end(), 0);
     std::vector<unsigned> shards(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        shards[i] = static_cast<unsigned>(Fnv1a64(names[root(i)]) % count);
+    for (const auto& unit : GroupEntries(entries, all)) {
+        const auto shard = static_cast<unsigned>(Fnv1a64(names[unit.front()]) % count);
+        for (const std::size_t i : unit)
+            shards[i] = shard;
+    }
     return shards;
 }
 

@@ -26,9 +26,32 @@ PathKey KeyOf(const std::string& path) {
     return path;
 }
 
-// Entries that share an input or output path go to one unit and are done in
-// list order by one worker, so that any number of workers writes the same
-// bytes as one.
+Status ProcessDefault(ConversionSession& session, bool layered, const std::string& input,
+                      const std::string& output) {
+    const bool ok =
+        layered ? session.ProcessLayeredPsd(input, output) : session.ProcessFile(input, output);
+    if (ok) return {};
+    return session.failure.ok() ? Status::Fail(StatusCode::Damaged, "conversion failed")
+                                : session.failure;
+}
+
+// Paths beyond PATH_MAX reach the readers and writers through their folders'
+// descriptors; reasons name the paths as the user gave them.
+Status ProcessEntry(ConversionSession& session, const BatchEntry& entry,
+                    const EntryProcessor& process) {
+    const ReachablePath input(entry.input, false);
+    if (input.path().empty()) return Status::Fail(StatusCode::CannotRead, input.problem());
+    const ReachablePath output(entry.output, true);
+    if (output.path().empty()) return Status::Fail(StatusCode::CannotWrite, output.problem());
+    const bool layered = IsLayeredPsdPair(entry.input, entry.output);
+    Status status = process ? process(session, layered, input.path(), output.path())
+                            : ProcessDefault(session, layered, input.path(), output.path());
+    status.reason = output.Restore(input.Restore(std::move(status.reason)));
+    return status;
+}
+
+} // namespace
+
 std::vector<std::vector<std::size_t>> GroupEntries(const std::vector<BatchEntry>& entries,
                                                    const std::vector<std::size_t>& runnable) {
     std::vector<std::size_t> parent(entries.size());
@@ -57,32 +80,6 @@ std::vector<std::vector<std::size_t>> GroupEntries(const std::vector<BatchEntry>
     }
     return units;
 }
-
-Status ProcessDefault(ConversionSession& session, bool layered, const std::string& input,
-                      const std::string& output) {
-    const bool ok =
-        layered ? session.ProcessLayeredPsd(input, output) : session.ProcessFile(input, output);
-    if (ok) return {};
-    return session.failure.ok() ? Status::Fail(StatusCode::Damaged, "conversion failed")
-                                : session.failure;
-}
-
-// Paths beyond PATH_MAX reach the readers and writers through their folders'
-// descriptors; reasons name the paths as the user gave them.
-Status ProcessEntry(ConversionSession& session, const BatchEntry& entry,
-                    const EntryProcessor& process) {
-    const ReachablePath input(entry.input, false);
-    if (input.path().empty()) return Status::Fail(StatusCode::CannotRead, input.problem());
-    const ReachablePath output(entry.output, true);
-    if (output.path().empty()) return Status::Fail(StatusCode::CannotWrite, output.problem());
-    const bool layered = IsLayeredPsdPair(entry.input, entry.output);
-    Status status = process ? process(session, layered, input.path(), output.path())
-                            : ProcessDefault(session, layered, input.path(), output.path());
-    status.reason = output.Restore(input.Restore(std::move(status.reason)));
-    return status;
-}
-
-} // namespace
 
 BatchPlan PlanBatch(const std::vector<BatchEntry>& entries, bool inPlace) {
     BatchPlan plan;

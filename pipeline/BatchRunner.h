@@ -38,6 +38,13 @@ struct BatchPlan {
 // refused and names the earlier.
 BatchPlan PlanBatch(const std::vector<BatchEntry>& entries, bool inPlace);
 
+// The runnable entries (indices, in list order) grouped so that entries
+// sharing an input or output path are in one unit, in list order; units in
+// the order of their first entry. A unit is done by one worker, so that any
+// number of workers writes the same bytes as one.
+std::vector<std::vector<std::size_t>> GroupEntries(const std::vector<BatchEntry>& entries,
+                                                   const std::vector<std::size_t>& runnable);
+
 class BatchObserver {
 public:
     virtual ~BatchObserver() = default;

@@ -1,5 +1,7 @@
 #include "samples/PresetArt.h"
 
+#include "samples/ArtRandom.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -7,19 +9,6 @@
 namespace pelo::samples {
 
 namespace {
-
-struct Random {
-    std::uint32_t state;
-    std::uint32_t next() {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state;
-    }
-    int range(int lo, int hi) {
-        return lo + static_cast<int>(next() % static_cast<std::uint32_t>(hi - lo + 1));
-    }
-};
 
 struct Rgb {
     int r, g, b;

@@ -1,25 +1,13 @@
 #include "samples/SpriteArt.h"
 
+#include "samples/ArtRandom.h"
+
 #include <cstdlib>
 #include <cstring>
 
 namespace pelo::samples {
 
 namespace {
-
-// Small deterministic generator (xorshift32), independent of the library.
-struct Random {
-    std::uint32_t state;
-    std::uint32_t next() {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state;
-    }
-    int range(int lo, int hi) {
-        return lo + static_cast<int>(next() % static_cast<std::uint32_t>(hi - lo + 1));
-    }
-};
 
 struct Colour {
     std::uint8_t b, g, r, a;
