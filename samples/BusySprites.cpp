@@ -1,6 +1,6 @@
 #include "samples/BusySprites.h"
 
-#include "samples/ArtRandom.h"
+#include "samples/ArtDrawing.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -9,10 +9,6 @@ namespace pelo::samples {
 
 namespace {
 
-struct Colour {
-    std::uint8_t b, g, r, a;
-};
-
 constexpr Colour kFills[] = {
     {40, 40, 220, 255}, {60, 200, 80, 255},   {230, 120, 40, 255},  {0, 0, 255, 255},
     {255, 0, 255, 255}, {30, 220, 240, 255},  {200, 200, 200, 255}, {120, 60, 150, 255},
@@ -20,15 +16,6 @@ constexpr Colour kFills[] = {
 };
 constexpr int kFillCount = sizeof kFills / sizeof kFills[0];
 constexpr Colour kOutline = {24, 20, 28, 255};
-
-void Put(ImageBuffer& img, int x, int y, Colour c) {
-    if (x < 0 || y < 0 || x >= img.width || y >= img.height) return;
-    std::uint8_t* p = img.pixel(x, y);
-    p[0] = c.b;
-    p[1] = c.g;
-    p[2] = c.r;
-    p[3] = c.a;
-}
 
 // Distance-like measure of (dx, dy) from the centre for each shape; inside
 // when at most r.
@@ -74,25 +61,6 @@ void DrawSprite(ImageBuffer& img, int cx, int cy, int r, Random& rnd) {
                 c = stripe;
             }
             Put(img, cx + dx, cy + dy, c);
-        }
-    }
-}
-
-void DrawLine(ImageBuffer& img, int x0, int y0, int x1, int y1, Colour c) {
-    const int dx = std::abs(x1 - x0), sx = x0 < x1 ? 1 : -1;
-    const int dy = -std::abs(y1 - y0), sy = y0 < y1 ? 1 : -1;
-    int err = dx + dy;
-    for (;;) {
-        Put(img, x0, y0, c);
-        if (x0 == x1 && y0 == y1) break;
-        const int e2 = 2 * err;
-        if (e2 >= dy) {
-            err += dy;
-            x0 += sx;
-        }
-        if (e2 <= dx) {
-            err += dx;
-            y0 += sy;
         }
     }
 }

@@ -1,6 +1,6 @@
 #include "samples/PresetArt.h"
 
-#include "samples/ArtRandom.h"
+#include "samples/ArtDrawing.h"
 
 #include <algorithm>
 #include <cmath>

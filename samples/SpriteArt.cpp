@@ -1,6 +1,6 @@
 #include "samples/SpriteArt.h"
 
-#include "samples/ArtRandom.h"
+#include "samples/ArtDrawing.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -9,25 +9,12 @@ namespace pelo::samples {
 
 namespace {
 
-struct Colour {
-    std::uint8_t b, g, r, a;
-};
-
 constexpr Colour kPalette[] = {
     {40, 40, 220, 255}, {60, 200, 80, 255},   {230, 120, 40, 255},  {0, 0, 255, 255},
     {255, 0, 255, 255}, {30, 220, 240, 255},  {200, 200, 200, 255}, {120, 60, 150, 255},
     {20, 90, 160, 255}, {250, 250, 250, 255},
 };
 constexpr Colour kOutline = {24, 20, 28, 255};
-
-void Put(ImageBuffer& img, int x, int y, Colour c) {
-    if (x < 0 || y < 0 || x >= img.width || y >= img.height) return;
-    std::uint8_t* p = img.pixel(x, y);
-    p[0] = c.b;
-    p[1] = c.g;
-    p[2] = c.r;
-    p[3] = c.a;
-}
 
 bool Inside(int shape, int dx, int dy, int r) {
     switch (shape) {
@@ -49,25 +36,6 @@ void DrawShape(ImageBuffer& img, int cx, int cy, int r, int shape, Colour fill) 
             const bool edge = !Inside(shape, dx - 1, dy, r) || !Inside(shape, dx + 1, dy, r) ||
                               !Inside(shape, dx, dy - 1, r) || !Inside(shape, dx, dy + 1, r);
             Put(img, cx + dx, cy + dy, edge ? kOutline : fill);
-        }
-    }
-}
-
-void DrawLine(ImageBuffer& img, int x0, int y0, int x1, int y1, Colour c) {
-    const int dx = std::abs(x1 - x0), sx = x0 < x1 ? 1 : -1;
-    const int dy = -std::abs(y1 - y0), sy = y0 < y1 ? 1 : -1;
-    int err = dx + dy;
-    for (;;) {
-        Put(img, x0, y0, c);
-        if (x0 == x1 && y0 == y1) break;
-        const int e2 = 2 * err;
-        if (e2 >= dy) {
-            err += dy;
-            x0 += sx;
-        }
-        if (e2 <= dx) {
-            err += dx;
-            y0 += sy;
         }
     }
 }
