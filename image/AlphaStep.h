@@ -22,25 +22,31 @@ public:
     }
     void KeyRow(const std::uint8_t* row, std::uint32_t* keys, int n) const {
         if (shift_ >= 0) {
-            const int shift = shift_;
-            for (int i = 0; i < n; ++i)
-                keys[i] = std::uint32_t{row[4 * i + 3]} >> shift;
+            // Whole words, so that the loop runs on vectors.
+            const int shift = 24 + shift_;
+            for (int i = 0; i < n; ++i) {
+                std::uint32_t word;
+                std::memcpy(&word, row + 4 * i, 4);
+                keys[i] = word >> shift;
+            }
             return;
         }
         for (int i = 0; i < n; ++i, row += 4)
             keys[i] = classes_[row[3]];
     }
 
-    bool Blend(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w) {
+    bool Blend(const std::uint8_t* s, const std::uint8_t* t, std::uint32_t& pixel, int w) {
         if (w > 0 && w < 256) {
             // The scan only blends across differing classes: the mean directly.
-            std::memcpy(dst, t, 3);
-            dst[3] = static_cast<std::uint8_t>((t[3] * (256 - w) + s[3] * w + 128) >> 8);
+            std::uint32_t word;
+            std::memcpy(&word, t, 4);
+            const std::uint32_t alpha = (t[3] * (256 - w) + s[3] * w + 128) >> 8;
+            pixel = (word & 0x00FFFFFFu) | alpha << 24;
             return true;
         }
         std::uint8_t out[4] = {t[0], t[1], t[2], t[3]};
         if (!BlendAlpha(s, t, out, w, f_)) return false;
-        std::memcpy(dst, out, 4);
+        std::memcpy(&pixel, out, 4);
         return true;
     }
 

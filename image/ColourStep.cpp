@@ -52,10 +52,10 @@ const ColourTerms& ColourStep::Terms(std::uint32_t colour) {
 }
 
 bool ColourStep::BlendOutsideWeights(const std::uint8_t* s, const std::uint8_t* t,
-                                     std::uint8_t* dst, int w) {
+                                     std::uint32_t& pixel, int w) {
     std::uint8_t out[4] = {t[0], t[1], t[2], t[3]};
     if (!BlendColour(s, t, out, w, settings_)) return false;
-    std::memcpy(dst, out, 4);
+    std::memcpy(&pixel, out, 4);
     return true;
 }
 

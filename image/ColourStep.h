@@ -29,16 +29,15 @@ public:
     }
     void KeyRow(const std::uint8_t* row, std::uint32_t* keys, int n) const;
 
-    bool Blend(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w) {
-        if (w <= 0 || w >= 256) return BlendOutsideWeights(s, t, dst, w);
+    bool Blend(const std::uint8_t* s, const std::uint8_t* t, std::uint32_t& pixel, int w) {
+        if (w <= 0 || w >= 256) return BlendOutsideWeights(s, t, pixel, w);
         const std::uint32_t sc = ColourOf(s);
         const std::uint32_t tc = ColourOf(t);
         const std::uint64_t tag = std::uint64_t{1} << 63 | std::uint64_t{sc} << 32 |
                                   std::uint64_t{tc} << 8 | static_cast<std::uint64_t>(w);
         MixEntry& e = mixes_[(tag * 0x9E3779B97F4A7C15ull) >> (64 - kMixBits)];
         const std::uint32_t bgr = e.tag == tag ? e.bgr : Mix(e, tag, sc, tc, w);
-        const std::uint32_t pixel = bgr | std::uint32_t{t[3]} << 24; // alpha stays
-        std::memcpy(dst, &pixel, 4);
+        pixel = bgr | std::uint32_t{t[3]} << 24; // alpha stays
         return true;
     }
 
@@ -59,7 +58,7 @@ private:
 
     [[gnu::noinline]] std::uint32_t Mix(MixEntry& e, std::uint64_t tag, std::uint32_t sc,
                                         std::uint32_t tc, int w);
-    bool BlendOutsideWeights(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst,
+    bool BlendOutsideWeights(const std::uint8_t* s, const std::uint8_t* t, std::uint32_t& pixel,
                              int w);
     const ColourTerms& Terms(std::uint32_t colour);
 

@@ -13,9 +13,9 @@
 //   struct Pass {
 //     std::uint32_t Key(const std::uint8_t* pixel) const;   // equal keys = match
 //     void KeyRow(const std::uint8_t* row, std::uint32_t* keys, int n) const;
-//     // Writes the whole blended pixel into dst and returns true, or
-//     // returns false and leaves dst alone.
-//     bool Blend(const std::uint8_t* s, const std::uint8_t* t, std::uint8_t* dst, int w);
+//     // Sets pixel to the whole blended pixel and returns true, or returns
+//     // false and leaves pixel alone.
+//     bool Blend(const std::uint8_t* s, const std::uint8_t* t, std::uint32_t& pixel, int w);
 //   };
 // Blend is only called for cells whose key differs from the source's. The
 // blended pixels are logged with their cells in the order of the writes;
@@ -166,10 +166,8 @@ private:
     }
     void BlendInto(const std::uint8_t* m, int x, int y, int w) {
         const std::size_t i = static_cast<std::size_t>(y) * stride_ + static_cast<std::size_t>(x);
-        std::uint8_t out[4];
-        if (!pass_.Blend(m, src_ + 4 * i, out, w)) return;
         std::uint32_t pixel;
-        std::memcpy(&pixel, out, 4);
+        if (!pass_.Blend(m, src_ + 4 * i, pixel, w)) return;
         if (y >= writes_.rows.y0 && y < writes_.rows.y1)
             writes_.near.push_back(NearWrite{static_cast<std::uint32_t>(i - nearFirst_), pixel});
         else
